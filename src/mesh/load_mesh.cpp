@@ -1,0 +1,82 @@
+// The start-up dialogue: banner, prompt, the typed file name, then the file itself. Standard
+// output carries only the dialogue; every problem goes to standard error.
+#include "mesh/load_mesh.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+#include "mesh/mesh_reader.h"
+#include "mesh/mesh_store.h"
+
+namespace {
+
+const char* const banner = "\n\n\t\t\t *** OLVANTA ***";
+const char* const prompt = "\n\nEnter File name: ";
+const char* const loading = "Loading file...";
+
+// Each part of the dialogue must be on the console before the program goes on.
+void show(const char* text)
+{
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+// The dialogue ends without a line end; on a terminal a message would run on after it.
+void begin_message()
+{
+    if (isatty(STDOUT_FILENO) && isatty(STDERR_FILENO))
+        std::fputc('\n', stderr);
+}
+
+bool is_word_break(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void warn_about_undrawable_faces(const MeshStore& mesh)
+{
+    const std::size_t count = count_undrawable_faces(mesh);
+    if (count == 0)
+        return;
+    begin_message();
+    std::fprintf(stderr,
+                     "olvanta: warning: %zu of %zu faces name vertices that the file does not "
+                     "have; they are not drawn\n",
+                     count, mesh.faces.size());
+}
+
+} // namespace
+
+bool read_word(std::FILE* in, std::string& word)
+{
+    int c = std::getc(in);
+    while (c != EOF && is_word_break(c))
+        c = std::getc(in);
+    if (c == EOF)
+        return false;
+    word.clear();
+    for (; c != EOF && !is_word_break(c); c = std::getc(in))
+        word.push_back(static_cast<char>(c));
+    return true;
+}
+
+void load_mesh()
+{
+    show(banner);
+    show(prompt);
+    std::string filename;
+    if (!read_word(stdin, filename)) {
+        begin_message();
+        std::fputs("olvanta: no file name: standard input ended\n", stderr);
+        std::exit(1);
+    }
+    show(loading);
+    std::string reason;
+    if (!read_mesh_file(filename, mesh_store, reason)) {
+        begin_message();
+        std::fprintf(stderr, "olvanta: cannot open '%s': %s\n", filename.c_str(),
+                     reason.c_str());
+        return;
+    }
+    warn_about_undrawable_faces(mesh_store);
+}

@@ -1,0 +1,174 @@
+// The reader against its oracles on generated and mutated texts.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "mesh/mesh_reader.h"
+#include "mesh_compare.h"
+#include "reference_reader.h"
+
+namespace {
+
+using Random = std::mt19937;
+
+int pick(Random& random, int count)
+{
+    return std::uniform_int_distribution<int>(0, count - 1)(random);
+}
+
+template <std::size_t N>
+const char* pick_one(Random& random, const char* const (&choices)[N])
+{
+    return choices[pick(random, static_cast<int>(N))];
+}
+
+std::string blanks(Random& random)
+{
+    static const char* const runs[] = {" ", " ", "  ", "\t", " \t "};
+    return pick_one(random, runs);
+}
+
+// Numbers in the forms exporters write, all of which every reader converts alike.
+std::string plain_number(Random& random)
+{
+    std::uniform_real_distribution<double> value(-1e3, 1e3);
+    static const char* const formats[] = {"%g", "%.9g", "%f", "%e", "%.3E", "%.0f", "%+g", "%.17g"};
+    char text[64];
+    double v = value(random);
+    if (pick(random, 8) == 0)
+        v *= std::pow(10.0, pick(random, 80) - 40);
+    std::snprintf(text, sizeof text, pick_one(random, formats), v);
+    return text;
+}
+
+std::string plain_int(Random& random)
+{
+    return std::to_string(pick(random, 2000) - 20);
+}
+
+std::string line_end(Random& random)
+{
+    static const char* const ends[] = {"\n", "\n", "\n", "\r\n", " \n", "\n\n", "\t\n"};
+    return pick_one(random, ends);
+}
+
+std::string vertex_line(Random& random)
+{
+    std::string line = "Vertex" + blanks(random) + plain_int(random);
+    for (int i = 0; i < 3; ++i)
+        line += blanks(random) + plain_number(random);
+    line += blanks(random) + "{normal=(" + plain_number(random);
+    for (int i = 0; i < 2; ++i)
+        line += blanks(random) + plain_number(random);
+    return line + ")}";
+}
+
+std::string face_line(Random& random)
+{
+    std::string line = "Face" + blanks(random) + plain_int(random);
+    for (int i = 0; i < 3; ++i)
+        line += blanks(random) + std::to_string(pick(random, 40) - 2);
+    return line;
+}
+
+bool ends_a_number_at(const std::string& line, std::size_t cut)
+{
+    const std::string number_chars = "0123456789.eE+-";
+    return cut == line.size() || number_chars.find(line[cut]) == std::string::npos ||
+           cut == 0 || number_chars.find(line[cut - 1]) == std::string::npos;
+}
+
+// A record cut off, but never inside a number: an incomplete number is where the C library's
+// own reading departs from the rules.
+std::string cut_short(const std::string& line, Random& random)
+{
+    std::size_t cut = static_cast<std::size_t>(pick(random, int(line.size())));
+    while (!ends_a_number_at(line, cut))
+        ++cut;
+    return line.substr(0, cut);
+}
+
+// Lines of every kind the format meets: records, damaged records, comments, other formats.
+std::string any_line(Random& random)
+{
+    std::string line;
+    switch (pick(random, 12)) {
+    case 0: case 1: case 2: line = vertex_line(random); break;
+    case 3: case 4: case 5: line = face_line(random); break;
+    case 6: line = "# " + vertex_line(random); break;
+    case 7: line = ""; break;
+    case 8: line = blanks(random) + (pick(random, 2) ? vertex_line(random) : face_line(random)); break;
+    case 9: line = cut_short(vertex_line(random), random); break;
+    case 10: line = face_line(random) + " " + plain_int(random); break;
+    default: line = "v 1.0 2.0 3.0"; break;
+    }
+    return line + line_end(random);
+}
+
+std::string generated_text(Random& random)
+{
+    std::string text;
+    const int lines = pick(random, 40);
+    for (int i = 0; i < lines; ++i)
+        text += any_line(random);
+    return text;
+}
+
+// Damage that reaches the corners of the reading rules: incomplete and non-decimal numbers,
+// numbers beyond every range, stray letters, bytes dropped or doubled.
+std::string mutated(std::string text, Random& random)
+{
+    static const char* const tokens[] = {"1e", "1e+", "-", ".", "+.", "inf", "nan", "0x1p3",
+                                         "99999999999", "-2147483649", "1e50", "-1e-50", "1e-45",
+                                         "V", "F", "Vertex", "Face", "{normal=(", ")}", "\r",
+                                         "\n", " ", "\0", "1.5.5", "e5", "E", "+", "00"};
+    const int edits = 1 + pick(random, 6);
+    for (int i = 0; i < edits; ++i) {
+        const std::size_t at = text.empty() ? 0 : static_cast<std::size_t>(pick(random, int(text.size())));
+        switch (pick(random, 4)) {
+        case 0: if (!text.empty()) text.erase(at, 1 + pick(random, 3)); break;
+        case 1: { std::string token = pick_one(random, tokens); if (token.empty()) token.assign(1, '\0'); text.insert(at, token); break; }
+        case 2: if (!text.empty()) text[at] = static_cast<char>(pick(random, 256)); break;
+        default: text.insert(at, text.substr(at, static_cast<std::size_t>(pick(random, 12)))); break;
+        }
+    }
+    return text;
+}
+
+MeshStore read_text(const std::string& text)
+{
+    MeshStore mesh;
+    read_mesh_text(text.data(), text.data() + text.size(), mesh);
+    return mesh;
+}
+
+bool same_mesh(const MeshStore& a, const MeshStore& b)
+{
+    return a.vertices == b.vertices && a.faces == b.faces;
+}
+
+TEST(Differential, GeneratedTextsReadAsTheReferenceAndTheCLibraryReadThem)
+{
+    Random random(20261208);
+    for (int round = 0; round < 1500; ++round) {
+        const std::string text = generated_text(random);
+        const MeshStore mesh = read_text(text);
+        ASSERT_TRUE(same_mesh(mesh, reference_read(text))) << testing::PrintToString(text);
+        ASSERT_TRUE(same_mesh(mesh, fscanf_read(text))) << testing::PrintToString(text);
+    }
+}
+
+TEST(Differential, MutatedTextsReadAsTheReferenceReadsThem)
+{
+    Random random(8121026);
+    for (int round = 0; round < 3000; ++round) {
+        const std::string text = mutated(generated_text(random), random);
+        const MeshStore mesh = read_text(text);
+        const MeshStore expected = reference_read(text);
+        ASSERT_EQ(mesh.vertices, expected.vertices) << testing::PrintToString(text);
+        ASSERT_EQ(mesh.faces, expected.faces) << testing::PrintToString(text);
+    }
+}
+
+} // namespace
