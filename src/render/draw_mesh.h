@@ -1,0 +1,5 @@
+// The mesh in its drawing styles. Faces that name missing vertices are left out.
+#pragma once
+
+void draw_wireframe();
+void draw_shaded(); // flat or smooth, as the viewer state's display mode says

@@ -1,0 +1,173 @@
+// Start-up: the console dialogue, then window, menus, handlers and light, in that order.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/startup.h"
+#include "frame_helpers.h"
+#include "input/menu.h"
+#include "input/mouse.h"
+#include "mesh/load_mesh.h"
+#include "render/display.h"
+
+namespace {
+
+std::string write_temporary(const std::string& content)
+{
+    char path[] = "/tmp/olvanta-startup-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
+    close(fd);
+    return path;
+}
+
+std::string file_content(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Points standard input at a file and standard output into one for the length of a call.
+template <typename Run>
+std::string with_console(const std::string& typed, Run run)
+{
+    const std::string input = write_temporary(typed), output = write_temporary("");
+    std::fflush(stdout);
+    const int saved_in = dup(0), saved_out = dup(1);
+    dup2(open(input.c_str(), O_RDONLY), 0);
+    dup2(open(output.c_str(), O_WRONLY), 1);
+    std::clearerr(stdin);
+    run();
+    std::fflush(stdout);
+    dup2(saved_in, 0);
+    dup2(saved_out, 1);
+    std::clearerr(stdin);
+    const std::string shown = file_content(output);
+    unlink(input.c_str());
+    unlink(output.c_str());
+    return shown;
+}
+
+TEST(RunViewer, ReadsTheMeshThenSetsUpWindowMenusHandlersAndLight)
+{
+    reset_program_state();
+    gl_recorder.next_window_id = 7;
+    const std::string mesh = write_temporary("Vertex 1 1 2 3 {normal=(0 0 1)}\nFace 1 1 1 1\n");
+    char program[] = "olvanta", option[] = "-sync";
+    char* argv[] = {program, option, nullptr};
+    int argc = 2;
+    int status = 0;
+    const std::string shown = with_console("  " + mesh + "\n", [&] { status = run_viewer(&argc, argv); });
+
+    EXPECT_EQ(shown, "\n\n\t\t\t *** OLVANTA ***\n\nEnter File name: Loading file...");
+    EXPECT_EQ(status, 1) << "only a main loop that returns gets here";
+    EXPECT_EQ(mesh_store.vertices.size(), 1u);
+    EXPECT_EQ(mesh_store.faces.size(), 1u);
+    EXPECT_EQ(viewer_state.window_id, 7);
+
+    const std::vector<GlCall>& calls = gl_recorder.calls;
+    const std::vector<GlCall> window{
+        call("glutInit", {2}, "olvanta -sync"),
+        call("glutInitDisplayMode", {GLUT_RGB | GLUT_SINGLE | GLUT_DEPTH}),
+        call("glutInitWindowSize", {650, 650}), call("glutInitWindowPosition", {100, 100}),
+        call("glutCreateWindow", {}, "Olvanta")};
+    const std::vector<GlCall> after_menus{
+        call("glClearColor", {double(0.9f), double(0.9f), double(0.9f), 1}),
+        call("glutDisplayFunc", {}, callback_text(display)),
+        call("glutMouseFunc", {}, callback_text(on_mouse)),
+        call("glutMotionFunc", {}, callback_text(on_motion)),
+        call("glLightfv", {GL_LIGHT0, GL_POSITION, 1, 1, 1, 0}),
+        call("glLightfv", {GL_LIGHT0, GL_DIFFUSE, 1, 1, 1, 1}),
+        call("glLightfv", {GL_LIGHT0, GL_SPECULAR, 1, 1, 1, 1}),
+        call("glLightModelfv", {GL_LIGHT_MODEL_AMBIENT, 1, double(0.1f), double(0.1f), 1}),
+        call("glutMainLoop")};
+    const std::size_t menu_calls = 21;
+    ASSERT_EQ(calls.size(), window.size() + menu_calls + after_menus.size());
+    EXPECT_EQ(std::vector<GlCall>(calls.begin(), calls.begin() + 5), window);
+    EXPECT_EQ(calls[5], call("glutCreateMenu", {}, callback_text(on_menu)));
+    EXPECT_EQ(calls[5 + menu_calls - 1], call("glutAttachMenu", {GLUT_RIGHT_BUTTON}));
+    EXPECT_EQ(std::vector<GlCall>(calls.begin() + 5 + menu_calls, calls.end()), after_menus);
+    unlink(mesh.c_str());
+}
+
+TEST(LoadMeshDeathTest, EndOfInputBeforeAFileNameEndsWithStatusOne)
+{
+    const std::string empty = write_temporary(" \n\t\n");
+    EXPECT_EXIT(
+        {
+            dup2(open(empty.c_str(), O_RDONLY), 0);
+            load_mesh();
+        },
+        testing::ExitedWithCode(1), "^olvanta: no file name: standard input ended\n$");
+    unlink(empty.c_str());
+}
+
+TEST(LoadMeshDeathTest, UnopenableFileNamesTheFileAndTheReasonThenCarriesOn)
+{
+    const std::string typed = write_temporary("/nonexistent/a.m\n");
+    EXPECT_EXIT(
+        {
+            dup2(open(typed.c_str(), O_RDONLY), 0);
+            load_mesh();
+            std::exit(mesh_store.vertices.empty() ? 3 : 4);
+        },
+        testing::ExitedWithCode(3), "^olvanta: cannot open '/nonexistent/a.m': No such file or directory\n$");
+    unlink(typed.c_str());
+}
+
+TEST(LoadMeshDeathTest, WarnsOnceAboutFacesNamingMissingVertices)
+{
+    const std::string mesh = write_temporary(
+        "Vertex 1 0 0 0 {normal=(0 0 1)}\nFace 1 1 1 1\nFace 2 1 1 2\nFace 3 0 1 1\nFace 4 99999999999 1 1\n");
+    const std::string typed = write_temporary(mesh + "\n");
+    EXPECT_EXIT(
+        {
+            dup2(open(typed.c_str(), O_RDONLY), 0);
+            load_mesh();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0),
+        "^olvanta: warning: 3 of 4 faces name vertices that the file does not have; they are not drawn\n$");
+    unlink(mesh.c_str());
+    unlink(typed.c_str());
+}
+
+struct WordCase {
+    std::string input;
+    bool found;
+    std::string word;
+};
+
+TEST(ReadWord, TakesOneWordOfAnyLength)
+{
+    const std::string long_name = std::string(300, 'm') + ".txt";
+    const WordCase cases[] = {
+        {"mesh.txt\n", true, "mesh.txt"},
+        {"  \n\t mesh.txt  other\n", true, "mesh.txt"},
+        {"\r\nmesh.txt\r\n", true, "mesh.txt"},
+        {long_name, true, long_name},
+        {"a", true, "a"},
+        {"", false, ""},
+        {" \n\t\r\n", false, ""},
+    };
+    for (const WordCase& c : cases) {
+        std::string copy = c.input.empty() ? std::string(" ") : c.input;
+        FILE* in = fmemopen(copy.data(), c.input.size(), "r");
+        ASSERT_NE(in, nullptr);
+        std::string word = "untouched";
+        EXPECT_EQ(read_word(in, word), c.found) << c.input;
+        if (c.found) {
+            EXPECT_EQ(word, c.word);
+        }
+        std::fclose(in);
+    }
+}
+
+} // namespace
