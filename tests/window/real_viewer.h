@@ -1,0 +1,72 @@
+// A test fixture that owns a private Xvfb and one run of the real viewer on it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "x_harness.h"
+
+const Rgb background{230, 230, 230}; // the clear colour 0.9
+const Rgb mesh_red{255, 0, 0};
+const Rgb grid_grey{150, 150, 150};
+const Rgb axis_blue{0, 0, 255};
+const Rgb axis_green{0, 255, 0};
+const Rgb axis_yellow{255, 255, 0};
+const Rgb box_blue{128, 128, 255};
+
+const char* const dialogue = "\n\n\t\t\t *** OLVANTA ***\n\nEnter File name: Loading file...";
+
+class RealViewer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = start_xvfb();
+        ASSERT_GT(server.pid, 0) << server.failure;
+        display = XOpenDisplay(server.display_name.c_str());
+        ASSERT_NE(display, nullptr) << "cannot connect to Xvfb on " << server.display_name;
+    }
+
+    void TearDown() override
+    {
+        stop_process(run.pid);
+        if (display)
+            XCloseDisplay(display);
+        stop_process(server.pid);
+    }
+
+    // Types the name at the prompt and waits for the window and its first whole frame.
+    void open_viewer(const std::string& typed_name)
+    {
+        run = launch_viewer(server.display_name, typed_name + "\n");
+        window = find_window(display, "Olvanta", 20000);
+        ASSERT_NE(window, 0u) << "no window; standard error:\n" << read_file(run.err_path);
+        Window child;
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &window_x,
+                              &window_y, &child);
+        first = first_frame();
+        ASSERT_TRUE(near_colour(first.at(3, 3), background, 2)) << "no frame drawn";
+    }
+
+    Image first_frame()
+    {
+        Image image;
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            image = settled_picture(display, window);
+            if (image.width > 0 && near_colour(image.at(3, 3), background, 2))
+                break;
+        }
+        return image;
+    }
+
+    // The picture after an action that must change it.
+    Image next_frame(const Image& before) { return settled_picture(display, window, &before); }
+
+    int root_x(int window_pixel_x) const { return window_x + window_pixel_x; }
+    int root_y(int window_pixel_y) const { return window_y + window_pixel_y; }
+
+    XServer server;
+    Display* display = nullptr;
+    ViewerRun run;
+    Window window = 0;
+    int window_x = 0, window_y = 0;
+    Image first;
+};
