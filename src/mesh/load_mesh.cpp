@@ -72,11 +72,19 @@ void load_mesh()
     }
     show(loading);
     std::string reason;
-    if (!read_mesh_file(filename, mesh_store, reason)) {
+    const ReadOutcome outcome = read_mesh_file(filename, mesh_store, reason);
+    if (outcome == ReadOutcome::cannot_open) {
         begin_message();
         std::fprintf(stderr, "olvanta: cannot open '%s': %s\n", filename.c_str(),
                      reason.c_str());
         return;
+    }
+    if (outcome == ReadOutcome::out_of_memory) {
+        begin_message();
+        std::fprintf(stderr,
+                     "olvanta: memory ran out while reading '%s'; showing the %zu vertices and "
+                     "%zu faces read before\n",
+                     filename.c_str(), mesh_store.vertices.size(), mesh_store.faces.size());
     }
     warn_about_undrawable_faces(mesh_store);
 }

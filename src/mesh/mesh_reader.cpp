@@ -3,13 +3,8 @@
 // on stays unread and is judged afresh as if it began a line.
 #include "mesh/mesh_reader.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <new>
 
 #include "mesh/scan.h"
 
@@ -25,8 +20,8 @@ int vertex_index(int vertex_number)
 // After the leading "F".
 void read_face(Cursor& in, std::vector<Face>& faces)
 {
-    int face_number = 0, a = 0, b = 0, c = 0;
-    if (!match_literal(in, "ace") || !read_int(in, face_number) || !read_int(in, a) ||
+    int a = 0, b = 0, c = 0;
+    if (!match_literal(in, "ace") || !skip_int(in) || !read_int(in, a) ||
         !read_int(in, b) || !read_int(in, c))
         return;
     faces.push_back(Face{vertex_index(a), vertex_index(b), vertex_index(c)});
@@ -37,9 +32,8 @@ void read_face(Cursor& in, std::vector<Face>& faces)
 // not the closing ")}" follows.
 void read_vertex(Cursor& in, std::vector<Vertex>& vertices)
 {
-    int vertex_number = 0;
     float x = 0, y = 0, z = 0, nx = 0, ny = 0, nz = 0;
-    if (!match_literal(in, "ertex") || !read_int(in, vertex_number) || !read_float(in, x) ||
+    if (!match_literal(in, "ertex") || !skip_int(in) || !read_float(in, x) ||
         !read_float(in, y) || !read_float(in, z))
         return;
     skip_blanks(in);
@@ -51,86 +45,27 @@ void read_vertex(Cursor& in, std::vector<Vertex>& vertices)
         skip_blanks(in);
 }
 
-std::string system_reason()
-{
-    return std::strerror(errno);
-}
-
-// Pipes and other streams have no size to map; they are read to their end instead.
-bool read_stream(int fd, MeshStore& mesh, std::string& error)
-{
-    std::string text;
-    char block[1 << 16];
-    for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            error = system_reason();
-            return false;
-        }
-        text.append(block, static_cast<std::size_t>(got));
-    }
-    read_mesh_text(text.data(), text.data() + text.size(), mesh);
-    return true;
-}
-
-bool read_mapped(int fd, std::size_t size, MeshStore& mesh, std::string& error)
-{
-    void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (text == MAP_FAILED) {
-        error = system_reason();
-        return false;
-    }
-    madvise(text, size, MADV_SEQUENTIAL);
-    const char* begin = static_cast<const char*>(text);
-    read_mesh_text(begin, begin + size, mesh);
-    munmap(text, size);
-    return true;
-}
-
-bool read_open_file(int fd, MeshStore& mesh, std::string& error)
-{
-    struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        error = system_reason();
-        return false;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        error = std::strerror(EISDIR);
-        return false;
-    }
-    if (S_ISREG(info.st_mode) && info.st_size > 0)
-        return read_mapped(fd, static_cast<std::size_t>(info.st_size), mesh, error);
-    return read_stream(fd, mesh, error);
-}
-
 } // namespace
 
-void read_mesh_text(const char* begin, const char* end, MeshStore& mesh)
+void read_record(Cursor& in, MeshStore& mesh)
 {
-    Cursor in{begin, end};
-    while (in.p < in.end) {
-        const char first = *in.p++;
-        if (first == 'F')
-            read_face(in, mesh.faces);
-        else if (first == 'V')
-            read_vertex(in, mesh.vertices);
-        else if (first != '\n')
-            skip_line(in);
-    }
+    const char first = *in.p++;
+    if (first == 'F')
+        read_face(in, mesh.faces);
+    else if (first == 'V')
+        read_vertex(in, mesh.vertices);
+    else if (first != '\n')
+        skip_line(in);
 }
 
-bool read_mesh_file(const std::string& path, MeshStore& mesh, std::string& error)
+ReadOutcome read_mesh_text(const char* begin, const char* end, MeshStore& mesh)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = system_reason();
-        return false;
+    Cursor in{begin, end};
+    try {
+        while (in.p < in.end)
+            read_record(in, mesh);
+    } catch (const std::bad_alloc&) {
+        return ReadOutcome::out_of_memory;
     }
-    const bool read_whole = read_open_file(fd, mesh, error);
-    close(fd);
-    return read_whole;
+    return ReadOutcome::complete;
 }

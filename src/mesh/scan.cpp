@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,7 +12,7 @@ namespace {
 
 bool is_digit(char c)
 {
-    return c >= '0' && c <= '9';
+    return static_cast<unsigned char>(c - '0') < 10;
 }
 
 const char* skip_digits(const char* p, const char* end)
@@ -26,16 +27,94 @@ const char* skip_sign(const char* p, const char* end)
     return p < end && (*p == '+' || *p == '-') ? p + 1 : p;
 }
 
-// Digits accumulate into a magnitude capped just past the int range, so no digit count overflows.
+const char* skip_zeros(const char* p, const char* end)
+{
+    while (p < end && *p == '0')
+        ++p;
+    return p;
+}
+
+std::uint64_t digits_value(const char* p, const char* end, std::uint64_t value = 0)
+{
+    for (; p < end; ++p)
+        value = value * 10 + std::uint64_t(*p - '0');
+    return value;
+}
+
+// Eight bytes at a time: how many leading bytes are digits, and the value of those digits.
+// Bytes past the first non-digit may be disturbed by carries, but they are never looked at.
+struct DigitRun {
+    int length;
+    std::uint64_t value;
+};
+
+inline __attribute__((always_inline)) int eight_byte_digit_count(std::uint64_t bytes)
+{
+    const std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
+    const std::uint64_t threes = 0x0303030303030303ull; // a digit's high nibble, moved down
+    const std::uint64_t not_digit = (((bytes & high_nibbles) >> 4) ^ threes) |
+                                    ((((bytes + 0x0606060606060606ull) & high_nibbles) >> 4) ^ threes);
+    // The top bit of each byte that is not zero in not_digit; no carry crosses a byte.
+    const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t nonzero = (((not_digit & low7) + low7) | not_digit) & 0x8080808080808080ull;
+    return nonzero ? __builtin_ctzll(nonzero) / 8 : 8;
+}
+
+inline __attribute__((always_inline)) DigitRun eight_byte_digit_run(const char* p)
+{
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, 8);
+    const int length = eight_byte_digit_count(bytes);
+    if (length == 0)
+        return {0, 0};
+    std::uint64_t digits = (bytes - 0x3030303030303030ull) << (8 * (8 - length));
+    digits = (digits * 10) + (digits >> 8);
+    digits = (((digits & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+              (((digits >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+    return {length, digits};
+}
+
+const std::uint64_t powers_of_ten[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// Skips a run of digits and accumulates its value; past 19 digits the value wraps, which the
+// callers detect from the count.
+inline __attribute__((always_inline)) const char* scan_digits(const char* p, const char* end,
+                                                              std::uint64_t& value)
+{
+    while (end - p >= 8) {
+        const DigitRun run = eight_byte_digit_run(p);
+        value = value * powers_of_ten[run.length] + run.value;
+        p += run.length;
+        if (run.length < 8)
+            return p;
+    }
+    for (; p < end && is_digit(*p); ++p)
+        value = value * 10 + std::uint64_t(*p - '0');
+    return p;
+}
+
+inline const char* skip_digit_run(const char* p, const char* end)
+{
+    while (end - p >= 8) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, p, 8);
+        const int length = eight_byte_digit_count(bytes);
+        p += length;
+        if (length < 8)
+            return p;
+    }
+    return skip_digits(p, end);
+}
+
+// Beyond ten significant digits every number is out of the int range, however many there are.
 int saturated_int(const char* digits, const char* end, bool negative)
 {
-    const long long cap = static_cast<long long>(INT_MAX) + 1;
-    long long magnitude = 0;
-    for (const char* p = digits; p < end && magnitude <= cap; ++p)
-        magnitude = magnitude * 10 + (*p - '0');
+    const char* significant = skip_zeros(digits, end);
+    const std::uint64_t magnitude =
+        end - significant > 10 ? std::uint64_t(INT_MAX) + 2 : digits_value(significant, end);
     if (negative)
-        return magnitude >= cap ? INT_MIN : static_cast<int>(-magnitude);
-    return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
+        return magnitude > std::uint64_t(INT_MAX) + 1 ? INT_MIN : static_cast<int>(-static_cast<long long>(magnitude));
+    return magnitude > std::uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(magnitude);
 }
 
 // The string is already known to be a complete decimal number; out-of-range values take
@@ -48,6 +127,26 @@ float decimal_to_float(const char* item, const char* end)
     if (std::from_chars(unsigned_part, end, value).ec == std::errc())
         return negative ? -value : value;
     return std::strtof(std::string(item, end).c_str(), nullptr);
+}
+
+// Exponents past any float's range only need to stay past it.
+int exponent_value(const char* digits, const char* end)
+{
+    return end - digits > 6 ? 1000000 : static_cast<int>(digits_value(digits, end));
+}
+
+const float exact_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                     1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// A mantissa up to 2^24 and a power of ten up to 10^10 are both exact floats, so one
+// multiplication or division rounds correctly. Nearly every number exporters write fits.
+bool exact_float(std::uint64_t mantissa, int exponent, float& value)
+{
+    if (mantissa > (1u << 24) || exponent < -10 || exponent > 10)
+        return false;
+    const float m = static_cast<float>(mantissa);
+    value = exponent < 0 ? m / exact_powers_of_ten[-exponent] : m * exact_powers_of_ten[exponent];
+    return true;
 }
 
 } // namespace
@@ -63,33 +162,57 @@ bool read_int(Cursor& in, int& value)
     skip_blanks(in);
     const char* item = in.p;
     const char* digits = skip_sign(item, in.end);
-    in.p = skip_digits(digits, in.end);
+    std::uint64_t magnitude = 0;
+    in.p = scan_digits(digits, in.end, magnitude);
     if (in.p == digits)
         return false;
-    value = saturated_int(digits, in.p, *item == '-');
+    const bool negative = *item == '-';
+    if (in.p - digits <= 9)
+        value = negative ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);
+    else
+        value = saturated_int(digits, in.p, negative);
     return true;
+}
+
+bool skip_int(Cursor& in)
+{
+    skip_blanks(in);
+    const char* digits = skip_sign(in.p, in.end);
+    in.p = skip_digit_run(digits, in.end);
+    return in.p != digits;
 }
 
 bool read_float(Cursor& in, float& value)
 {
     skip_blanks(in);
     const char* item = in.p;
-    const char* mantissa = skip_sign(item, in.end);
-    const char* p = skip_digits(mantissa, in.end);
-    bool has_digits = p != mantissa;
-    if (p < in.end && *p == '.') {
-        const char* fraction = p + 1;
-        p = skip_digits(fraction, in.end);
-        has_digits = has_digits || p != fraction;
+    const char* whole = skip_sign(item, in.end);
+    std::uint64_t mantissa = 0;
+    const char* whole_end = scan_digits(whole, in.end, mantissa);
+    const char* fraction = whole_end, *fraction_end = whole_end;
+    if (whole_end < in.end && *whole_end == '.') {
+        fraction = whole_end + 1;
+        fraction_end = scan_digits(fraction, in.end, mantissa);
     }
-    bool complete = has_digits;
-    if (has_digits && p < in.end && (*p == 'e' || *p == 'E')) {
-        const char* exponent = skip_sign(p + 1, in.end);
-        p = skip_digits(exponent, in.end);
-        complete = p != exponent;
+    in.p = fraction_end;
+    if (whole_end == whole && fraction_end == fraction)
+        return false;
+    int exponent = 0;
+    if (in.p < in.end && (*in.p == 'e' || *in.p == 'E')) {
+        const char* exponent_sign = in.p + 1;
+        const char* exponent_digits = skip_sign(exponent_sign, in.end);
+        in.p = skip_digits(exponent_digits, in.end);
+        if (in.p == exponent_digits)
+            return false;
+        exponent = exponent_value(exponent_digits, in.p);
+        exponent = *exponent_sign == '-' ? -exponent : exponent;
     }
-    in.p = p;
-    if (complete)
-        value = decimal_to_float(item, p);
-    return complete;
+    const long digit_count = (whole_end - whole) + (fraction_end - fraction);
+    float exact = 0.0f;
+    if (digit_count <= 19 &&
+        exact_float(mantissa, exponent - static_cast<int>(fraction_end - fraction), exact))
+        value = *item == '-' ? -exact : exact;
+    else
+        value = decimal_to_float(item, in.p);
+    return true;
 }

@@ -7,9 +7,10 @@ struct Cursor {
     const char* end; // one past the last byte
 };
 
+// The C locale's white space: the blank, and the run from tab to carriage return.
 inline bool is_blank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
 }
 
 inline void skip_blanks(Cursor& in)
@@ -18,11 +19,19 @@ inline void skip_blanks(Cursor& in)
         ++in.p;
 }
 
-// Matches text byte by byte; at the first mismatch that byte stays unread.
-inline bool match_literal(Cursor& in, const char* text)
+#include <cstring>
+
+// Matches text; at the first mismatch that byte stays unread.
+template <std::size_t N>
+inline bool match_literal(Cursor& in, const char (&text)[N])
 {
-    for (; *text != '\0'; ++text, ++in.p)
-        if (in.p == in.end || *in.p != *text)
+    const std::size_t length = N - 1;
+    if (static_cast<std::size_t>(in.end - in.p) >= length && std::memcmp(in.p, text, length) == 0) {
+        in.p += length;
+        return true;
+    }
+    for (const char* t = text; *t != '\0'; ++t, ++in.p)
+        if (in.p == in.end || *in.p != *t)
             return false;
     return true;
 }
@@ -33,4 +42,5 @@ void skip_line(Cursor& in);
 // when that run turns out incomplete ("-", "1e+"): then they fail, and the byte after stays.
 // Integers beyond the int range saturate; floats out of range become what strtof gives.
 bool read_int(Cursor& in, int& value);
+bool skip_int(Cursor& in); // a "%d" whose value is not wanted
 bool read_float(Cursor& in, float& value);

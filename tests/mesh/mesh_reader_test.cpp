@@ -43,6 +43,12 @@ TEST_P(ReadMeshText, GivesTheListedRecords)
     const MeshStore mesh = read_text(c.text);
     EXPECT_EQ(mesh.vertices, c.vertices);
     EXPECT_EQ(mesh.faces, c.faces);
+    for (int parts = 2; parts <= 4; ++parts) {
+        MeshStore in_parts;
+        read_mesh_text_in_parts(c.text.data(), c.text.data() + c.text.size(), in_parts, parts);
+        EXPECT_EQ(in_parts.vertices, c.vertices) << parts << " parts";
+        EXPECT_EQ(in_parts.faces, c.faces) << parts << " parts";
+    }
     // The oracle must agree with every row, or the row itself is wrong.
     const MeshStore oracle = reference_read(c.text);
     EXPECT_EQ(oracle.vertices, c.vertices);
@@ -131,7 +137,7 @@ TEST(ReadMeshFile, ReportsTheSystemsReasonAndLeavesTheMeshEmpty)
     for (const Case& c : cases) {
         MeshStore mesh;
         std::string reason;
-        EXPECT_FALSE(read_mesh_file(c.path, mesh, reason)) << c.path;
+        EXPECT_EQ(read_mesh_file(c.path, mesh, reason), ReadOutcome::cannot_open) << c.path;
         EXPECT_EQ(reason, c.reason) << c.path;
         EXPECT_TRUE(mesh.vertices.empty() && mesh.faces.empty()) << c.path;
     }
@@ -154,13 +160,14 @@ TEST(ReadMeshFile, ReadsRegularFilesEmptyFilesAndPipes)
     const std::string empty = temporary_file("");
     MeshStore mesh;
     std::string reason;
-    EXPECT_TRUE(read_mesh_file(file, mesh, reason));
-    EXPECT_TRUE(read_mesh_file(empty, mesh, reason));
+    EXPECT_EQ(read_mesh_file(file, mesh, reason), ReadOutcome::complete);
+    EXPECT_EQ(read_mesh_file(empty, mesh, reason), ReadOutcome::complete);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     ASSERT_EQ(write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(ends[1]);
-    EXPECT_TRUE(read_mesh_file("/dev/fd/" + std::to_string(ends[0]), mesh, reason)) << reason;
+    EXPECT_EQ(read_mesh_file("/dev/fd/" + std::to_string(ends[0]), mesh, reason), ReadOutcome::complete)
+        << reason;
     close(ends[0]);
     EXPECT_EQ(mesh.vertices, (std::vector<Vertex>{unit_z, unit_z}));
     EXPECT_EQ(mesh.faces, (std::vector<Face>{{0, 0, 0}, {0, 0, 0}}));

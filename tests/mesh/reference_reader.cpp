@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <vector>
 
 namespace {
@@ -21,24 +20,60 @@ struct CharStream {
     }
 };
 
-// Any string that can still grow into a decimal floating-point number.
-bool is_float_prefix(const std::string& item)
+// Reading a number one character at a time. A string is the beginning of a number while no
+// character has led to `dead`; it is a whole number when it stops in an accepting state.
+enum class NumberState {
+    start, sign, whole, lone_point, fraction, exponent_mark, exponent_sign, exponent, dead
+};
+
+bool is_digit_char(char c)
 {
-    static const std::regex prefix(
-        R"([+-]?\.?|[+-]?[0-9]+\.?[0-9]*|[+-]?\.[0-9]+|[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)[eE][+-]?[0-9]*)");
-    return std::regex_match(item, prefix);
+    return c >= '0' && c <= '9';
 }
 
-bool is_complete_float(const std::string& item)
+NumberState next_float_state(NumberState s, char c)
 {
-    static const std::regex number(R"([+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");
-    return std::regex_match(item, number);
+    using S = NumberState;
+    const bool digit = is_digit_char(c), sign = c == '+' || c == '-', point = c == '.';
+    const bool mark = c == 'e' || c == 'E';
+    switch (s) {
+    case S::start: return sign ? S::sign : digit ? S::whole : point ? S::lone_point : S::dead;
+    case S::sign: return digit ? S::whole : point ? S::lone_point : S::dead;
+    case S::whole: return digit ? S::whole : point ? S::fraction : mark ? S::exponent_mark : S::dead;
+    case S::lone_point: return digit ? S::fraction : S::dead;
+    case S::fraction: return digit ? S::fraction : mark ? S::exponent_mark : S::dead;
+    case S::exponent_mark: return sign ? S::exponent_sign : digit ? S::exponent : S::dead;
+    case S::exponent_sign: return digit ? S::exponent : S::dead;
+    case S::exponent: return digit ? S::exponent : S::dead;
+    default: return S::dead;
+    }
 }
 
-bool is_int_prefix(const std::string& item)
+NumberState next_int_state(NumberState s, char c)
 {
-    static const std::regex prefix(R"([+-]?[0-9]*)");
-    return std::regex_match(item, prefix);
+    using S = NumberState;
+    const bool digit = is_digit_char(c), sign = c == '+' || c == '-';
+    switch (s) {
+    case S::start: return sign ? S::sign : digit ? S::whole : S::dead;
+    case S::sign: case S::whole: return digit ? S::whole : S::dead;
+    default: return S::dead;
+    }
+}
+
+struct Item {
+    std::string text;
+    NumberState state = NumberState::start;
+};
+
+bool is_complete_float(const Item& item)
+{
+    using S = NumberState;
+    return item.state == S::whole || item.state == S::fraction || item.state == S::exponent;
+}
+
+bool is_complete_int(const Item& item)
+{
+    return item.state == NumberState::whole;
 }
 
 void skip_space(CharStream& in)
@@ -50,15 +85,17 @@ void skip_space(CharStream& in)
 }
 
 // The longest run of characters that is, or is the beginning of, a number.
-std::string input_item(CharStream& in, bool (*is_prefix)(const std::string&))
+Item input_item(CharStream& in, NumberState (*next)(NumberState, char))
 {
-    std::string item;
+    Item item;
     for (int c = in.get();; c = in.get()) {
-        if (c == EOF || !is_prefix(item + char(c))) {
+        const NumberState after = c == EOF ? NumberState::dead : next(item.state, char(c));
+        if (after == NumberState::dead) {
             in.unget(c);
             return item;
         }
-        item += char(c);
+        item.text += char(c);
+        item.state = after;
     }
 }
 
@@ -77,19 +114,19 @@ int scan(CharStream& in, const char* format, Scanned& out)
         } else if (f[0] == '%' && f[1] == 'd') {
             ++f;
             skip_space(in);
-            const std::string item = input_item(in, is_int_prefix);
-            if (item.find_first_of("0123456789") == std::string::npos)
+            const Item item = input_item(in, next_int_state);
+            if (!is_complete_int(item))
                 return converted;
-            const long long value = std::strtoll(item.c_str(), nullptr, 10);
+            const long long value = std::strtoll(item.text.c_str(), nullptr, 10);
             out.ints.push_back(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
             ++converted;
         } else if (f[0] == '%' && f[1] == 'f') {
             ++f;
             skip_space(in);
-            const std::string item = input_item(in, is_float_prefix);
+            const Item item = input_item(in, next_float_state);
             if (!is_complete_float(item))
                 return converted;
-            out.floats.push_back(std::strtof(item.c_str(), nullptr));
+            out.floats.push_back(std::strtof(item.text.c_str(), nullptr));
             ++converted;
         } else {
             const int c = in.get();

@@ -101,6 +101,9 @@ TEST_P(ReadInt, ConsumesSignAndDigitsAndSaturates)
     if (c.converts) {
         EXPECT_EQ(value, c.value);
     }
+    Cursor skipping{c.input.data(), c.input.data() + c.input.size()};
+    EXPECT_EQ(skip_int(skipping), c.converts) << "skipping a number consumes what reading does";
+    EXPECT_EQ(skipping.p, in.p);
 }
 
 INSTANTIATE_TEST_SUITE_P(Integers, ReadInt, testing::Values(
@@ -115,6 +118,9 @@ INSTANTIATE_TEST_SUITE_P(Integers, ReadInt, testing::Values(
     IntCase{"-2147483648", true, INT_MIN, 11},
     IntCase{"-2147483649", true, INT_MIN, 11},
     IntCase{"99999999999", true, INT_MAX, 11},
+    IntCase{"12345678901234567890123", true, INT_MAX, 23},
+    IntCase{"-00000000000000000042x", true, -42, 21},
+    IntCase{"1234567 ", true, 1234567, 7},
     IntCase{std::string(100, '9'), true, INT_MAX, 100},
     IntCase{"-" + std::string(100, '9'), true, INT_MIN, 101},
     IntCase{"-", false, 0, 1},
