@@ -1,0 +1,352 @@
+// olvanta-convert, run as a program: meshes the tests write in other formats come out in the
+// viewer's format and read back through the viewer's own reader.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mesh/mesh_reader.h"
+
+namespace {
+
+using Point = std::array<float, 3>;
+
+// A closed convex octahedron, wound counter-clockwise seen from outside, moved off the origin by
+// offsets and scaled by a step that no short decimal writes exactly.
+struct Octahedron {
+    float step, dx, dy, dz;
+
+    Point corner(int i) const
+    {
+        static const int axes[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+        return {dx + step * float(axes[i][0]), dy + step * float(axes[i][1]), dz + step * float(axes[i][2])};
+    }
+    Point centre() const { return {dx, dy, dz}; }
+};
+
+const int faces[8][3] = {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}};
+
+const Octahedron plain{1.0f, 0.5f, -1.25f, 2.75f};                  // short decimals, any parser is exact
+const Octahedron awkward{1.0f / 3.0f, 0.1f, -1e-7f, 12345.678f};     // only binary files carry these exactly
+
+Point facet_normal(const Octahedron& o, int f)
+{
+    const Point a = o.corner(faces[f][0]), b = o.corner(faces[f][1]), c = o.corner(faces[f][2]);
+    const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    return {float(n[0] / length), float(n[1] / length), float(n[2] / length)};
+}
+
+std::string decimal(float v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", double(v));
+    return text;
+}
+
+std::string point_text(const Point& p)
+{
+    return decimal(p[0]) + " " + decimal(p[1]) + " " + decimal(p[2]);
+}
+
+// File normals given on purpose with a length of 2, so keeping them shows.
+Point given_normal(int i)
+{
+    static const float axes[6][3] = {{2, 0, 0}, {-2, 0, 0}, {0, 2, 0}, {0, -2, 0}, {0, 0, 2}, {0, 0, -2}};
+    return {axes[i][0], axes[i][1], axes[i][2]};
+}
+
+std::string obj_text(const Octahedron& o, bool with_normals)
+{
+    std::string text = "# octahedron\n";
+    for (int i = 0; i < 6; ++i)
+        text += "v " + point_text(o.corner(i)) + "\n";
+    for (int i = 0; with_normals && i < 6; ++i)
+        text += "vn " + point_text(given_normal(i)) + "\n";
+    for (const auto& f : faces) {
+        text += "f";
+        for (int k : f)
+            text += " " + std::to_string(k + 1) + (with_normals ? "//" + std::to_string(k + 1) : "");
+        text += "\n";
+    }
+    return text;
+}
+
+std::string ply_ascii_text(const Octahedron& o)
+{
+    std::string text = "ply\nformat ascii 1.0\nelement vertex 6\nproperty float x\nproperty float y\n"
+                       "property float z\nproperty float nx\nproperty float ny\nproperty float nz\n"
+                       "element face 8\nproperty list uchar int vertex_indices\nend_header\n";
+    for (int i = 0; i < 6; ++i)
+        text += point_text(o.corner(i)) + " " + point_text(given_normal(i)) + "\n";
+    for (const auto& f : faces)
+        text += "3 " + std::to_string(f[0]) + " " + std::to_string(f[1]) + " " + std::to_string(f[2]) + "\n";
+    return text;
+}
+
+template <typename T>
+void put(std::string& bytes, T value)
+{
+    bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+std::string ply_binary_bytes(const Octahedron& o)
+{
+    std::string bytes = "ply\nformat binary_little_endian 1.0\nelement vertex 6\nproperty float x\n"
+                        "property float y\nproperty float z\nelement face 8\n"
+                        "property list uchar int vertex_indices\nend_header\n";
+    for (int i = 0; i < 6; ++i)
+        for (float c : o.corner(i))
+            put(bytes, c);
+    for (const auto& f : faces) {
+        put(bytes, std::uint8_t(3));
+        for (int k : f)
+            put(bytes, std::int32_t(k));
+    }
+    return bytes;
+}
+
+std::string stl_ascii_text(const Octahedron& o)
+{
+    std::string text = "solid octahedron\n";
+    for (int f = 0; f < 8; ++f) {
+        text += "facet normal " + point_text(facet_normal(o, f)) + "\nouter loop\n";
+        for (int k : faces[f])
+            text += "vertex " + point_text(o.corner(k)) + "\n";
+        text += "endloop\nendfacet\n";
+    }
+    return text + "endsolid octahedron\n";
+}
+
+// Binary STL as many exporters write it: every facet normal left at zero.
+std::string stl_binary_bytes(const Octahedron& o)
+{
+    std::string bytes(80, ' ');
+    put(bytes, std::uint32_t(8));
+    for (const auto& f : faces) {
+        for (int k = 0; k < 3; ++k)
+            put(bytes, 0.0f);
+        for (int k : f)
+            for (float c : o.corner(k))
+                put(bytes, c);
+        put(bytes, std::uint16_t(0));
+    }
+    return bytes;
+}
+
+std::string off_text(const Octahedron& o)
+{
+    std::string text = "OFF\n6 8 0\n";
+    for (int i = 0; i < 6; ++i)
+        text += point_text(o.corner(i)) + "\n";
+    for (const auto& f : faces)
+        text += "3 " + std::to_string(f[0]) + " " + std::to_string(f[1]) + " " + std::to_string(f[2]) + "\n";
+    return text;
+}
+
+std::string temporary_directory()
+{
+    char path[] = "/tmp/olvanta-convert-test-XXXXXX";
+    return mkdtemp(path);
+}
+
+void write_bytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct ConvertRun {
+    int status;
+    std::string out, err;
+};
+
+std::string read_all(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+ConvertRun convert(const std::string& input, const std::string& output)
+{
+    const std::string out = output + ".stdout", err = output + ".stderr";
+    const std::string command = "'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + input + "' '" + output +
+                                "' >'" + out + "' 2>'" + err + "'";
+    const int status = std::system(command.c_str());
+    ConvertRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all(out), read_all(err)};
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return run;
+}
+
+Point position_of(const Vertex& v)
+{
+    return {float(v.x), float(v.y), float(v.z)};
+}
+
+// A triangle as its corners' positions, turned so the smallest comes first; winding is kept.
+std::array<Point, 3> canonical(std::array<Point, 3> t)
+{
+    while (!(t[0] <= t[1] && t[0] <= t[2]))
+        t = {t[1], t[2], t[0]};
+    return t;
+}
+
+struct FormatCase {
+    const char* name;
+    const char* file_name;
+    std::string (*write)(const Octahedron&);
+    const Octahedron* shape;
+    std::size_t vertices;
+    enum { computed, given_per_vertex, facet } normals;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class Convert : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(Convert, RoundTripsThroughTheViewersReader)
+{
+    const FormatCase& c = GetParam();
+    const Octahedron& o = *c.shape;
+    const std::string dir = temporary_directory();
+    const std::string input = dir + "/" + c.file_name, output = dir + "/octahedron.txt";
+    write_bytes(input, c.write(o));
+
+    const ConvertRun run = convert(input, output);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n");
+
+    MeshStore mesh;
+    std::string reason;
+    ASSERT_EQ(read_mesh_file(output, mesh, reason), ReadOutcome::complete);
+    ASSERT_EQ(mesh.vertices.size(), c.vertices);
+    ASSERT_EQ(mesh.faces.size(), 8u);
+
+    std::set<Point> expected_positions, positions;
+    for (int i = 0; i < 6; ++i)
+        expected_positions.insert(o.corner(i));
+    for (const Vertex& v : mesh.vertices)
+        positions.insert(position_of(v));
+    EXPECT_EQ(positions, expected_positions) << "positions are the file's, as floats";
+
+    std::set<std::array<Point, 3>> expected_triangles, triangles;
+    for (const auto& f : faces)
+        expected_triangles.insert(canonical({o.corner(f[0]), o.corner(f[1]), o.corner(f[2])}));
+    for (const Face& f : mesh.faces) {
+        ASSERT_TRUE(face_is_drawable(f, mesh.vertices.size()));
+        triangles.insert(canonical({position_of(mesh.vertices[f.v1]), position_of(mesh.vertices[f.v2]),
+                                    position_of(mesh.vertices[f.v3])}));
+    }
+    EXPECT_EQ(triangles, expected_triangles) << "each face names the right corners, in order";
+
+    for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+        const Vertex& v = mesh.vertices[i];
+        const Point p = position_of(v), centre = o.centre();
+        const double outward = (v.nx * (p[0] - centre[0]) + v.ny * (p[1] - centre[1]) + v.nz * (p[2] - centre[2]));
+        const double length = std::sqrt(v.nx * v.nx + v.ny * v.ny + v.nz * v.nz);
+        EXPECT_GT(outward, 0) << "vertex " << i << " normal points outward";
+        if (c.normals == FormatCase::given_per_vertex) {
+            EXPECT_EQ(length, 2.0) << "the file's normal is kept as given";
+        } else {
+            EXPECT_NEAR(length, 1.0, 1e-6) << "vertex " << i;
+        }
+    }
+    if (c.normals == FormatCase::computed) {
+        // Around each corner the four faces are alike: the mean normal is the corner's axis.
+        for (const Vertex& v : mesh.vertices) {
+            const Point p = position_of(v), centre = o.centre();
+            const double d[3] = {double(p[0]) - centre[0], double(p[1]) - centre[1], double(p[2]) - centre[2]};
+            const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            const double axis[3] = {d[0] / length, d[1] / length, d[2] / length};
+            EXPECT_NEAR(v.nx, axis[0], 1e-5);
+            EXPECT_NEAR(v.ny, axis[1], 1e-5);
+            EXPECT_NEAR(v.nz, axis[2], 1e-5);
+        }
+    }
+}
+
+std::string obj_without_normals(const Octahedron& o) { return obj_text(o, false); }
+std::string obj_with_normals(const Octahedron& o) { return obj_text(o, true); }
+
+// Facet normals differ at every corner, so an STL with them keeps 4 vertices per corner.
+INSTANTIATE_TEST_SUITE_P(Formats, Convert, testing::Values(
+    FormatCase{"obj", "octahedron.obj", obj_without_normals, &plain, 6, FormatCase::computed},
+    FormatCase{"obj_with_normals", "octahedron.obj", obj_with_normals, &plain, 6, FormatCase::given_per_vertex},
+    FormatCase{"ply_ascii_with_normals", "octahedron.ply", ply_ascii_text, &plain, 6, FormatCase::given_per_vertex},
+    FormatCase{"ply_binary", "octahedron.ply", ply_binary_bytes, &awkward, 6, FormatCase::computed},
+    FormatCase{"stl_ascii_facet_normals", "octahedron.stl", stl_ascii_text, &plain, 24, FormatCase::facet},
+    FormatCase{"stl_binary_zero_normals", "octahedron.stl", stl_binary_bytes, &awkward, 6, FormatCase::computed},
+    FormatCase{"off", "octahedron.off", off_text, &plain, 6, FormatCase::computed}));
+
+std::vector<std::string> directory_entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Convert, RefusesInputThatIsNoMeshAndLeavesOutputAlone)
+{
+    struct BadCase {
+        const char* name;
+        const char* file_name;
+        std::string content;
+        const char* message;
+    } cases[] = {
+        {"missing", "missing.obj", "", "cannot read '"},
+        {"empty", "empty.obj", "", "is empty"},
+        {"text", "notes.txt", "These are notes about a mesh, not a mesh.\n", "cannot read '"},
+        {"point_cloud", "points.ply",
+         "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+         "end_header\n0 0 0\n1 0 0\n0 1 0\n",
+         "holds no triangles"},
+    };
+    for (const BadCase& c : cases) {
+        const std::string dir = temporary_directory();
+        const std::string input = dir + "/" + c.file_name;
+        if (std::string(c.name) != "missing")
+            write_bytes(input, c.content);
+        const std::string fresh_output = dir + "/fresh.txt";
+        const ConvertRun run = convert(input, fresh_output);
+        EXPECT_NE(run.status, 0) << c.name;
+        EXPECT_NE(run.err.find("olvanta-convert: "), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.name;
+
+        const std::string kept_output = dir + "/kept.txt";
+        write_bytes(kept_output, "Vertex 1 0 0 0 {normal=(0 0 1)}\n");
+        EXPECT_NE(convert(input, kept_output).status, 0) << c.name;
+        EXPECT_EQ(read_all(kept_output), "Vertex 1 0 0 0 {normal=(0 0 1)}\n") << c.name << ": an existing output stays";
+
+        std::vector<std::string> expected{"kept.txt"};
+        if (std::string(c.name) != "missing")
+            expected.push_back(c.file_name);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(directory_entries(dir), expected) << c.name << ": no output and no temporary file";
+    }
+}
+
+} // namespace

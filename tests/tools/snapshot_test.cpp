@@ -1,0 +1,68 @@
+// olvanta-snapshot, run as a program: a PNG of the first frame, or a clear refusal.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "../window/x_harness.h"
+#include "png_file.h"
+
+namespace {
+
+struct SnapshotRun {
+    int status;
+    std::string out, err;
+};
+
+SnapshotRun snapshot(const std::string& mesh, const std::string& picture)
+{
+    const std::string out = make_text_file(""), err = make_text_file("");
+    const std::string command = "'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' '" + mesh + "' '" + picture +
+                                "' >'" + out + "' 2>'" + err + "'";
+    const int status = std::system(command.c_str());
+    SnapshotRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return run;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+TEST(Snapshot, WritesTheFirstFrameAsA650By650Png)
+{
+    const std::string mesh = make_torus_file(1.0, 0.35, 24, 12);
+    const std::string base = make_text_file(""), picture = base + ".png";
+    const SnapshotRun run = snapshot(mesh, picture);
+    ASSERT_EQ(run.status, 0) << run.err;
+    Image image;
+    ASSERT_TRUE(read_png(picture, image));
+    EXPECT_EQ(image.width, 650);
+    EXPECT_EQ(image.height, 650);
+    const Rgb background{230, 230, 230};
+    for (const auto& [x, y] : {std::pair{2, 2}, std::pair{647, 2}})
+        EXPECT_TRUE(near_colour(image.at(x, y), background, 2)) << x << "," << y;
+    EXPECT_GT(count_colour(image, {255, 0, 0}), 5000) << "the mesh shows in red";
+    unlink(picture.c_str());
+    unlink(base.c_str());
+    unlink(mesh.c_str());
+}
+
+TEST(Snapshot, RefusesAMissingMeshFileAndWritesNoPicture)
+{
+    const std::string base = make_text_file(""), picture = base + ".png";
+    const SnapshotRun run = snapshot("/nonexistent/mesh.txt", picture);
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.err, "olvanta-snapshot: cannot open '/nonexistent/mesh.txt': No such file or directory\n");
+    EXPECT_FALSE(exists(picture));
+    unlink(base.c_str());
+}
+
+} // namespace
