@@ -134,7 +134,7 @@ const char* place_of_work(const std::vector<double>& work, const char* begin, co
 
 std::vector<Part> cut_into_parts(const char* begin, const char* end, int parts)
 {
-    const bool sampled = static_cast<std::size_t>(end - begin) >= 4 * samples * sample_bytes;
+    const bool sampled = static_cast<std::size_t>(end - begin) >= std::size_t(4 * samples) * sample_bytes;
     const std::vector<double> work = sampled ? cumulative_work(begin, end) : std::vector<double>();
     std::vector<Part> cut;
     const char* start = begin;

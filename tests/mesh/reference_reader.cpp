@@ -1,5 +1,7 @@
 #include "reference_reader.h"
 
+#include "fscanf_reader.h"
+
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -170,27 +172,11 @@ MeshStore reference_read(const std::string& text)
 
 MeshStore fscanf_read(const std::string& text)
 {
-    MeshStore mesh;
     std::string copy = text;
     FILE* in = fmemopen(copy.data(), copy.size(), "r");
     if (!in)
-        return mesh;
-    for (int c = std::fgetc(in); c != EOF; c = std::fgetc(in)) {
-        if (c == 'F') {
-            int id, a, b, cc;
-            if (std::fscanf(in, "ace %d %d %d %d\n", &id, &a, &b, &cc) == 4)
-                mesh.faces.push_back({a - 1, b - 1, cc - 1});
-        } else if (c == 'V') {
-            int id;
-            float x, y, z, nx, ny, nz;
-            if (std::fscanf(in, "ertex %d %f %f %f {normal=(%f %f %f)}\n", &id, &x, &y, &z, &nx,
-                            &ny, &nz) == 7)
-                mesh.vertices.push_back({x, y, z, nx, ny, nz});
-        } else if (c != '\n') {
-            while (c != EOF && c != '\n')
-                c = std::fgetc(in);
-        }
-    }
+        return MeshStore{};
+    MeshStore mesh = fscanf_read_stream(in);
     std::fclose(in);
     return mesh;
 }

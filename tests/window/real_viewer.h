@@ -42,19 +42,8 @@ protected:
         Window child;
         XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &window_x,
                               &window_y, &child);
-        first = first_frame();
-        ASSERT_TRUE(near_colour(first.at(3, 3), background, 2)) << "no frame drawn";
-    }
-
-    Image first_frame()
-    {
-        Image image;
-        for (int attempt = 0; attempt < 40; ++attempt) {
-            image = settled_picture(display, window);
-            if (image.width > 0 && near_colour(image.at(3, 3), background, 2))
-                break;
-        }
-        return image;
+        first = wait_for_first_frame(display, window, background);
+        ASSERT_GT(first.width, 0) << "no frame drawn";
     }
 
     // The picture after an action that must change it.

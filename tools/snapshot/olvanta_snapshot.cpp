@@ -33,18 +33,6 @@ std::string viewer_beside_me()
     return path.substr(0, path.rfind('/') + 1) + "olvanta";
 }
 
-// The first whole frame: the window shows the background at its corner and stays the same.
-Image first_frame(Display* display, Window window)
-{
-    Image image;
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        image = settled_picture(display, window);
-        if (image.width > 0 && near_colour(image.at(2, 2), background, 2))
-            break;
-    }
-    return image;
-}
-
 struct Session {
     XServer server;
     Display* display = nullptr;
@@ -76,8 +64,8 @@ int snapshot(const std::string& mesh, const std::string& picture)
     std::fputs(viewer_said.c_str(), stderr);
     if (!window)
         return fail("the viewer opened no window");
-    const Image frame = first_frame(session.display, window);
-    if (frame.width == 0 || !near_colour(frame.at(2, 2), background, 2))
+    const Image frame = wait_for_first_frame(session.display, window, background);
+    if (frame.width == 0)
         return fail("the viewer drew no frame");
     if (!write_png(frame, picture))
         return fail("cannot write '" + picture + "'");

@@ -228,3 +228,13 @@ std::string make_text_file(const std::string& content)
     }
     return path;
 }
+
+Image wait_for_first_frame(Display* display, Window window, Rgb background)
+{
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        Image image = settled_picture(display, window);
+        if (image.width > 0 && near_colour(image.at(2, 2), background, 2))
+            return image;
+    }
+    return Image{};
+}

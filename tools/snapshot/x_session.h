@@ -50,6 +50,9 @@ std::string window_name(Display* display, Window window);
 // The viewable top-level window with that title, or 0 when none appears in time.
 Window find_window(Display* display, const std::string& title, int timeout_ms);
 Image capture(Display* display, Window window);
+// The first whole frame: the window shows the background at its corner and stands still.
+// An empty picture when none comes.
+Image wait_for_first_frame(Display* display, Window window, Rgb background);
 // Waits until the picture stops changing (and, if given, differs from before).
 Image settled_picture(Display* display, Window window, const Image* before = nullptr,
                       int timeout_ms = 5000);
