@@ -65,4 +65,16 @@ TEST(Snapshot, RefusesAMissingMeshFileAndWritesNoPicture)
     unlink(base.c_str());
 }
 
+TEST(Snapshot, TellsWhetherTheNamedDisplayCanOpenAWindow)
+{
+    const XServer server = start_xvfb();
+    ASSERT_GT(server.pid, 0) << server.failure;
+    const std::string check = "'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --can-open-display";
+    const int reachable = std::system(("DISPLAY=" + server.display_name + " " + check).c_str());
+    const int unreachable = std::system(("DISPLAY=:32767 " + check + " 2>/dev/null").c_str());
+    stop_process(server.pid);
+    EXPECT_EQ(WEXITSTATUS(reachable), 0);
+    EXPECT_EQ(WEXITSTATUS(unreachable), 1);
+}
+
 } // namespace

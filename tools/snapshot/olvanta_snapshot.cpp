@@ -76,10 +76,23 @@ int snapshot(const std::string& mesh, const std::string& picture)
 
 } // namespace
 
+// Whether a window could open on the display the environment names; scripts ask before they
+// start the viewer, which would otherwise end with the toolkit's bare error.
+int can_open_display()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 1;
+    XCloseDisplay(display);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--can-open-display")
+        return can_open_display();
     if (argc != 3) {
-        std::fputs("usage: olvanta-snapshot MESH OUT.png\n", stderr);
+        std::fputs("usage: olvanta-snapshot MESH OUT.png\n       olvanta-snapshot --can-open-display\n", stderr);
         return 2;
     }
     const std::string mesh = argv[1], picture = argv[2];
