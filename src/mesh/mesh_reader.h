@@ -16,7 +16,9 @@ enum class ReadOutcome {
 ReadOutcome read_mesh_text(const char* begin, const char* end, MeshStore& mesh);
 
 // The same, with the text cut into parts read side by side; the lists come out identical.
-ReadOutcome read_mesh_text_in_parts(const char* begin, const char* end, MeshStore& mesh, int parts);
+// Without on_threads the parts are read one after another on this thread, joined the same way.
+ReadOutcome read_mesh_text_in_parts(const char* begin, const char* end, MeshStore& mesh, int parts,
+                                    bool on_threads = true);
 
 // One step of reading: the byte at the cursor is judged as if it began a line. May throw
 // std::bad_alloc when a list cannot grow.

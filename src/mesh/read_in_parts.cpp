@@ -153,17 +153,24 @@ std::vector<Part> cut_into_parts(const char* begin, const char* end, int parts)
     return cut;
 }
 
-// Runs the later parts on threads of their own and the first on this one.
-void read_all_parts(std::vector<Part>& parts)
+// False when no thread is to be had; the caller then reads the part itself.
+bool start_reading(std::vector<std::thread>& threads, Part& part)
+{
+    try {
+        threads.emplace_back(read_part, std::ref(part), true);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+// Runs the later parts on threads of their own, or one after another, and the first part here.
+void read_all_parts(std::vector<Part>& parts, bool on_threads)
 {
     std::vector<std::thread> threads;
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        try {
-            threads.emplace_back(read_part, std::ref(parts[i]), true);
-        } catch (const std::system_error&) {
-            read_part(parts[i], true); // no thread to be had: read it here instead
-        }
-    }
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        if (!on_threads || !start_reading(threads, parts[i]))
+            read_part(parts[i], true);
     read_part(parts[0], false);
     for (std::thread& thread : threads)
         thread.join();
@@ -221,7 +228,8 @@ ReadOutcome join_parts(std::vector<Part>& parts, MeshStore& mesh)
 
 } // namespace
 
-ReadOutcome read_mesh_text_in_parts(const char* begin, const char* end, MeshStore& mesh, int parts)
+ReadOutcome read_mesh_text_in_parts(const char* begin, const char* end, MeshStore& mesh, int parts,
+                                    bool on_threads)
 {
     if (parts <= 1 || end - begin < parts)
         return read_mesh_text(begin, end, mesh);
@@ -229,7 +237,7 @@ ReadOutcome read_mesh_text_in_parts(const char* begin, const char* end, MeshStor
     if (cut.empty())
         return ReadOutcome::complete;
     cut[0].mesh = std::move(mesh);
-    read_all_parts(cut);
+    read_all_parts(cut, on_threads);
     mesh = std::move(cut[0].mesh);
     try {
         return join_parts(cut, mesh);

@@ -197,6 +197,10 @@ TEST(Differential, ReadingInPartsGivesTheSameListsAsReadingAlone)
             const MeshStore in_parts = read_text(text, parts);
             ASSERT_EQ(in_parts.vertices, alone.vertices) << parts << " parts of " << testing::PrintToString(text);
             ASSERT_EQ(in_parts.faces, alone.faces) << parts << " parts of " << testing::PrintToString(text);
+            MeshStore one_thread;
+            read_mesh_text_in_parts(text.data(), text.data() + text.size(), one_thread, parts, false);
+            ASSERT_EQ(one_thread.vertices, alone.vertices) << parts << " parts on one thread";
+            ASSERT_EQ(one_thread.faces, alone.faces) << parts << " parts on one thread";
         }
     }
 }
