@@ -7,6 +7,7 @@
 
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
+#include "mesh/scan.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ void begin_message()
         std::fputc('\n', stderr);
 }
 
-bool is_word_break(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 void warn_about_undrawable_faces(const MeshStore& mesh)
 {
     const std::size_t count = count_undrawable_faces(mesh);
@@ -50,12 +46,12 @@ void warn_about_undrawable_faces(const MeshStore& mesh)
 bool read_word(std::FILE* in, std::string& word)
 {
     int c = std::getc(in);
-    while (c != EOF && is_word_break(c))
+    while (c != EOF && is_blank(static_cast<char>(c)))
         c = std::getc(in);
     if (c == EOF)
         return false;
     word.clear();
-    for (; c != EOF && !is_word_break(c); c = std::getc(in))
+    for (; c != EOF && !is_blank(static_cast<char>(c)); c = std::getc(in))
         word.push_back(static_cast<char>(c));
     return true;
 }

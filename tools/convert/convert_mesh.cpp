@@ -73,11 +73,12 @@ void complete_normals(ConvertedMesh& mesh, const std::vector<bool>& needs_normal
     }
 }
 
-bool write_number(std::FILE* out, float value)
+// Errors show in the stream's error flag, which the caller checks once at the end.
+void write_number(std::FILE* out, float value)
 {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::fwrite(text, 1, std::size_t(result.ptr - text), out) == std::size_t(result.ptr - text);
+    std::fwrite(text, 1, std::size_t(result.ptr - text), out);
 }
 
 } // namespace
