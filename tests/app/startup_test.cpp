@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "app/startup.h"
 #include "frame_helpers.h"
@@ -14,31 +12,15 @@
 #include "input/mouse.h"
 #include "mesh/load_mesh.h"
 #include "render/display.h"
+#include "test_files.h"
 
 namespace {
-
-std::string write_temporary(const std::string& content)
-{
-    char path[] = "/tmp/olvanta-startup-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
-    close(fd);
-    return path;
-}
-
-std::string file_content(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 // Points standard input at a file and standard output into one for the length of a call.
 template <typename Run>
 std::string with_console(const std::string& typed, Run run)
 {
-    const std::string input = write_temporary(typed), output = write_temporary("");
+    const std::string input = write_temporary_file(typed), output = write_temporary_file("");
     std::fflush(stdout);
     const int saved_in = dup(0), saved_out = dup(1);
     dup2(open(input.c_str(), O_RDONLY), 0);
@@ -49,7 +31,7 @@ std::string with_console(const std::string& typed, Run run)
     dup2(saved_in, 0);
     dup2(saved_out, 1);
     std::clearerr(stdin);
-    const std::string shown = file_content(output);
+    const std::string shown = read_whole_file(output);
     unlink(input.c_str());
     unlink(output.c_str());
     return shown;
@@ -59,7 +41,7 @@ TEST(RunViewer, ReadsTheMeshThenSetsUpWindowMenusHandlersAndLight)
 {
     reset_program_state();
     gl_recorder.next_window_id = 7;
-    const std::string mesh = write_temporary("Vertex 1 1 2 3 {normal=(0 0 1)}\nFace 1 1 1 1\n");
+    const std::string mesh = write_temporary_file("Vertex 1 1 2 3 {normal=(0 0 1)}\nFace 1 1 1 1\n");
     char program[] = "olvanta", option[] = "-sync";
     char* argv[] = {program, option, nullptr};
     int argc = 2;
@@ -99,7 +81,7 @@ TEST(RunViewer, ReadsTheMeshThenSetsUpWindowMenusHandlersAndLight)
 
 TEST(LoadMeshDeathTest, EndOfInputBeforeAFileNameEndsWithStatusOne)
 {
-    const std::string empty = write_temporary(" \n\t\n");
+    const std::string empty = write_temporary_file(" \n\t\n");
     EXPECT_EXIT(
         {
             dup2(open(empty.c_str(), O_RDONLY), 0);
@@ -111,7 +93,7 @@ TEST(LoadMeshDeathTest, EndOfInputBeforeAFileNameEndsWithStatusOne)
 
 TEST(LoadMeshDeathTest, UnopenableFileNamesTheFileAndTheReasonThenCarriesOn)
 {
-    const std::string typed = write_temporary("/nonexistent/a.m\n");
+    const std::string typed = write_temporary_file("/nonexistent/a.m\n");
     EXPECT_EXIT(
         {
             dup2(open(typed.c_str(), O_RDONLY), 0);
@@ -124,9 +106,9 @@ TEST(LoadMeshDeathTest, UnopenableFileNamesTheFileAndTheReasonThenCarriesOn)
 
 TEST(LoadMeshDeathTest, WarnsOnceAboutFacesNamingMissingVertices)
 {
-    const std::string mesh = write_temporary(
+    const std::string mesh = write_temporary_file(
         "Vertex 1 0 0 0 {normal=(0 0 1)}\nFace 1 1 1 1\nFace 2 1 1 2\nFace 3 0 1 1\nFace 4 99999999999 1 1\n");
-    const std::string typed = write_temporary(mesh + "\n");
+    const std::string typed = write_temporary_file(mesh + "\n");
     EXPECT_EXIT(
         {
             dup2(open(typed.c_str(), O_RDONLY), 0);

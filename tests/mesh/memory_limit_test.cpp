@@ -11,6 +11,7 @@
 
 #include "mesh/load_mesh.h"
 #include "mesh/mesh_store.h"
+#include "test_files.h"
 
 namespace {
 
@@ -22,15 +23,6 @@ long address_space_in_use()
         if (line.rfind("VmSize:", 0) == 0)
             return std::atol(line.c_str() + 7) * 1024;
     return -1;
-}
-
-std::string write_file(const std::string& content)
-{
-    char path[] = "/tmp/olvanta-memory-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
-    close(fd);
-    return path;
 }
 
 // Vertex i sits at x = i, so what was read can be checked to be the file's beginning.
@@ -65,8 +57,8 @@ TEST(LoadMeshDeathTest, StopsWhenMemoryRunsOutAndKeepsWhatWasRead)
     std::string text;
     for (int i = 1; i <= count; ++i)
         text += "Vertex " + std::to_string(i) + " " + std::to_string(i) + " 0 0 {normal=(0 0 1)}\n";
-    const std::string mesh = write_file(text);
-    const std::string typed = write_file(mesh + "\n");
+    const std::string mesh = write_temporary_file(text);
+    const std::string typed = write_temporary_file(mesh + "\n");
     EXPECT_EXIT(load_with_little_memory(typed, text.size(), count), testing::ExitedWithCode(0),
         "olvanta: memory ran out while reading '.*'; showing the [1-9][0-9]* vertices and 0 "
         "faces read before\n");

@@ -9,6 +9,7 @@
 #include "mesh/mesh_reader.h"
 #include "mesh_compare.h"
 #include "reference_reader.h"
+#include "test_files.h"
 
 #include <unistd.h>
 
@@ -143,21 +144,11 @@ TEST(ReadMeshFile, ReportsTheSystemsReasonAndLeavesTheMeshEmpty)
     }
 }
 
-std::string temporary_file(const std::string& content)
-{
-    char path[] = "/tmp/olvanta-test-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    close(fd);
-    return path;
-}
-
 TEST(ReadMeshFile, ReadsRegularFilesEmptyFilesAndPipes)
 {
     const std::string text = unit_z_line + "Face 1 1 1 1\n";
-    const std::string file = temporary_file(text);
-    const std::string empty = temporary_file("");
+    const std::string file = write_temporary_file(text);
+    const std::string empty = write_temporary_file("");
     MeshStore mesh;
     std::string reason;
     EXPECT_EQ(read_mesh_file(file, mesh, reason), ReadOutcome::complete);

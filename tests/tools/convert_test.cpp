@@ -12,11 +12,11 @@
 #include <cstring>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "mesh/mesh_reader.h"
+#include "test_files.h"
 
 namespace {
 
@@ -167,29 +167,9 @@ void write_bytes(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-struct ConvertRun {
-    int status;
-    std::string out, err;
-};
-
-std::string read_all(const std::string& path)
+CommandRun convert(const std::string& input, const std::string& output)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-ConvertRun convert(const std::string& input, const std::string& output)
-{
-    const std::string out = output + ".stdout", err = output + ".stderr";
-    const std::string command = "'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + input + "' '" + output +
-                                "' >'" + out + "' 2>'" + err + "'";
-    const int status = std::system(command.c_str());
-    ConvertRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all(out), read_all(err)};
-    unlink(out.c_str());
-    unlink(err.c_str());
-    return run;
+    return run_command("'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + input + "' '" + output + "'");
 }
 
 Point position_of(const Vertex& v)
@@ -229,7 +209,7 @@ TEST_P(Convert, RoundTripsThroughTheViewersReader)
     const std::string input = dir + "/" + c.file_name, output = dir + "/octahedron.txt";
     write_bytes(input, c.write(o));
 
-    const ConvertRun run = convert(input, output);
+    const CommandRun run = convert(input, output);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n");
 
@@ -330,7 +310,7 @@ TEST(Convert, RefusesInputThatIsNoMeshAndLeavesOutputAlone)
         if (std::string(c.name) != "missing")
             write_bytes(input, c.content);
         const std::string fresh_output = dir + "/fresh.txt";
-        const ConvertRun run = convert(input, fresh_output);
+        const CommandRun run = convert(input, fresh_output);
         EXPECT_NE(run.status, 0) << c.name;
         EXPECT_NE(run.err.find("olvanta-convert: "), std::string::npos) << c.name << ": " << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
@@ -339,7 +319,7 @@ TEST(Convert, RefusesInputThatIsNoMeshAndLeavesOutputAlone)
         const std::string kept_output = dir + "/kept.txt";
         write_bytes(kept_output, "Vertex 1 0 0 0 {normal=(0 0 1)}\n");
         EXPECT_NE(convert(input, kept_output).status, 0) << c.name;
-        EXPECT_EQ(read_all(kept_output), "Vertex 1 0 0 0 {normal=(0 0 1)}\n") << c.name << ": an existing output stays";
+        EXPECT_EQ(read_whole_file(kept_output), "Vertex 1 0 0 0 {normal=(0 0 1)}\n") << c.name << ": an existing output stays";
 
         std::vector<std::string> expected{"kept.txt"};
         if (std::string(c.name) != "missing")

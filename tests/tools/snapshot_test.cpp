@@ -10,24 +10,13 @@
 
 #include "../window/x_harness.h"
 #include "png_file.h"
+#include "test_files.h"
 
 namespace {
 
-struct SnapshotRun {
-    int status;
-    std::string out, err;
-};
-
-SnapshotRun snapshot(const std::string& mesh, const std::string& picture)
+CommandRun snapshot(const std::string& mesh, const std::string& picture)
 {
-    const std::string out = make_text_file(""), err = make_text_file("");
-    const std::string command = "'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' '" + mesh + "' '" + picture +
-                                "' >'" + out + "' 2>'" + err + "'";
-    const int status = std::system(command.c_str());
-    SnapshotRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
-    unlink(out.c_str());
-    unlink(err.c_str());
-    return run;
+    return run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' '" + mesh + "' '" + picture + "'");
 }
 
 bool exists(const std::string& path)
@@ -40,7 +29,7 @@ TEST(Snapshot, WritesTheFirstFrameAsA650By650Png)
 {
     const std::string mesh = make_torus_file(1.0, 0.35, 24, 12);
     const std::string base = make_text_file(""), picture = base + ".png";
-    const SnapshotRun run = snapshot(mesh, picture);
+    const CommandRun run = snapshot(mesh, picture);
     ASSERT_EQ(run.status, 0) << run.err;
     Image image;
     ASSERT_TRUE(read_png(picture, image));
@@ -58,7 +47,7 @@ TEST(Snapshot, WritesTheFirstFrameAsA650By650Png)
 TEST(Snapshot, RefusesAMissingMeshFileAndWritesNoPicture)
 {
     const std::string base = make_text_file(""), picture = base + ".png";
-    const SnapshotRun run = snapshot("/nonexistent/mesh.txt", picture);
+    const CommandRun run = snapshot("/nonexistent/mesh.txt", picture);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.err, "olvanta-snapshot: cannot open '/nonexistent/mesh.txt': No such file or directory\n");
     EXPECT_FALSE(exists(picture));
