@@ -3,8 +3,12 @@
 //
 //   build/load-bench [MESH]     (default: generates build/bench-torus.txt once)
 //
-// Prints the median load time of each (seven runs each, interleaved), their ratio, MB/s, and the peak
-// anonymous resident memory of a process that only loads.
+// Prints, each from seven runs interleaved with the baseline's:
+// - the median load time of each in this process, their ratio, MB/s, and the peak anonymous
+//   resident memory of a process that only loads;
+// - the same file read through a pipe: time and peak anonymous resident memory;
+// - the whole programs, timed from outside: the viewer from the typed file name to its request
+//   for a window, less the same for an empty file, against the baseline's whole process.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +25,7 @@
 
 #include "fscanf_reader.h"
 #include "mesh/mesh_reader.h"
+#include "whole_process.h"
 
 namespace {
 
@@ -39,9 +44,9 @@ MeshStore baseline_load(const char* path)
 MeshStore our_load(const char* path)
 {
     MeshStore mesh;
-    std::string reason;
-    if (read_mesh_file(path, mesh, reason) == ReadOutcome::cannot_open)
-        std::fprintf(stderr, "load-bench: %s: %s\n", path, reason.c_str());
+    const ReadReport report = read_mesh_file(path, mesh);
+    if (report.outcome != ReadOutcome::complete)
+        std::fprintf(stderr, "load-bench: %s: %s\n", path, report.reason.c_str());
     return mesh;
 }
 
@@ -73,9 +78,11 @@ long rss_anon_kib()
 }
 
 // Run in a freshly started copy of this program, so nothing else is resident: load once while a
-// second thread samples RssAnon, then print the largest value and the bytes of the lists.
+// second thread samples RssAnon, then print the largest value, the bytes of the lists and the
+// seconds the load took.
 int report_memory_of_a_load(const char* path)
 {
+    const auto start = std::chrono::steady_clock::now();
     std::atomic<bool> loading{true};
     long peak = rss_anon_kib();
     std::thread sampler([&] {
@@ -87,21 +94,42 @@ int report_memory_of_a_load(const char* path)
     const MeshStore mesh = our_load(path);
     loading = false;
     sampler.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     peak = std::max(peak, rss_anon_kib());
-    std::printf("%ld %zu\n", peak, mesh.vertices.size() * sizeof(Vertex) + mesh.faces.size() * sizeof(Face));
+    std::printf("%ld %zu %.6f\n", peak, mesh.vertices.size() * sizeof(Vertex) + mesh.faces.size() * sizeof(Face), seconds);
     return 0;
 }
 
-long peak_rss_anon_of_a_load(const char* path, std::size_t& list_bytes)
+std::string this_program()
 {
-    const std::string command = "/proc/" + std::to_string(getpid()) + "/exe --memory-of-a-load '" + path + "'";
+    return "/proc/" + std::to_string(getpid()) + "/exe";
+}
+
+struct LoadInAProcess {
+    long peak_kib = -1;
+    std::size_t list_bytes = 0;
+    double seconds = -1;
+};
+
+// `source` is a shell command whose output is read through a pipe, or empty to read the file.
+LoadInAProcess load_in_a_fresh_process(const std::string& path, bool through_a_pipe)
+{
+    const std::string command = through_a_pipe
+        ? "cat '" + path + "' | " + this_program() + " --memory-of-a-load /dev/stdin"
+        : this_program() + " --memory-of-a-load '" + path + "'";
+    LoadInAProcess load;
     FILE* child = popen(command.c_str(), "r");
-    long peak = -1;
-    if (!child || std::fscanf(child, "%ld %zu", &peak, &list_bytes) != 2)
-        peak = -1;
+    if (!child || std::fscanf(child, "%ld %zu %lf", &load.peak_kib, &load.list_bytes, &load.seconds) != 3)
+        load.peak_kib = -1;
     if (child)
         pclose(child);
-    return peak;
+    return load;
+}
+
+int baseline_process(const char* path)
+{
+    const MeshStore mesh = baseline_load(path);
+    return mesh.vertices.empty() && mesh.faces.empty() ? 1 : 0;
 }
 
 bool same_lists(const MeshStore& a, const MeshStore& b)
@@ -126,12 +154,65 @@ std::string generated_mesh()
     return path;
 }
 
+std::string empty_mesh()
+{
+    const std::string path = std::string(OLVANTA_BUILD_DIR) + "/bench-empty.txt";
+    std::ofstream{path};
+    return path;
+}
+
+double mib(long kib)
+{
+    return double(kib) / 1024.0;
+}
+
+void report_pipe(const std::string& path, double megabytes)
+{
+    std::vector<double> times;
+    long peak = 0;
+    std::size_t list_bytes = 0;
+    for (int run = 0; run < 3; ++run) {
+        const LoadInAProcess load = load_in_a_fresh_process(path, true);
+        times.push_back(load.seconds);
+        peak = std::max(peak, load.peak_kib);
+        list_bytes = load.list_bytes;
+    }
+    const double lists_mib = double(list_bytes) / 1048576.0;
+    std::printf("through a pipe      %.3f s  (%.0f MB/s), median of 3; peak RssAnon %.1f MiB for %.1f MiB of lists (goal: at most %.1f MiB)\n",
+                median(times), megabytes / median(times), mib(peak), lists_mib, 1.25 * lists_mib + 16);
+}
+
+// The whole programs, timed side by side from outside.
+void report_whole_programs(const std::string& path)
+{
+    StandInDisplay display = open_stand_in_display();
+    if (display.listener < 0) {
+        std::printf("whole programs      not measured: no free loopback port for a stand-in display\n");
+        return;
+    }
+    const std::string empty = empty_mesh();
+    std::vector<double> baseline, viewer, viewer_empty;
+    for (int run = 0; run < runs; ++run) {
+        baseline.push_back(seconds_of_process(this_program(), "--baseline-process", path));
+        viewer.push_back(seconds_from_name_to_window_request(OLVANTA_VIEWER, path, display));
+        viewer_empty.push_back(seconds_from_name_to_window_request(OLVANTA_VIEWER, empty, display));
+    }
+    close_stand_in_display(display);
+    const double ours = median(viewer) - median(viewer_empty);
+    std::printf("whole programs      baseline process %.3f s; viewer from typed name to window request %.3f s, "
+                "%.3f s for an empty file\n",
+                median(baseline), median(viewer), median(viewer_empty));
+    std::printf("speed-up, outside   %.2f x (goal: at least 8)\n", median(baseline) / ours);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--memory-of-a-load") == 0)
         return report_memory_of_a_load(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--baseline-process") == 0)
+        return baseline_process(argv[2]);
     const std::string path = argc > 1 ? argv[1] : generated_mesh();
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
@@ -147,8 +228,9 @@ int main(int argc, char** argv)
         our_times.push_back(seconds_to_load(our_load, path.c_str(), ours));
     }
     const double baseline_s = median(baseline_times), ours_s = median(our_times);
-    std::size_t list_bytes = 0;
-    const long peak_kib = peak_rss_anon_of_a_load(path.c_str(), list_bytes);
+    const LoadInAProcess fresh = load_in_a_fresh_process(path, false);
+    const std::size_t list_bytes = fresh.list_bytes;
+    const long peak_kib = fresh.peak_kib;
     const double limit_mib = 1.25 * double(list_bytes) / 1048576.0 + 16;
 
     std::printf("file                %s (%.1f MB, %zu vertices, %zu faces)\n", path.c_str(), megabytes,
@@ -159,5 +241,9 @@ int main(int argc, char** argv)
     std::printf("speed-up            %.2f x (goal: at least 8)\n", baseline_s / ours_s);
     std::printf("peak RssAnon        %.1f MiB for %.1f MiB of lists (goal: at most %.1f MiB)\n",
                 double(peak_kib) / 1024.0, double(list_bytes) / 1048576.0, limit_mib);
+    std::fflush(stdout);
+    report_pipe(path, megabytes);
+    std::fflush(stdout);
+    report_whole_programs(path);
     return same_lists(baseline, ours) ? 0 : 1;
 }

@@ -6,7 +6,7 @@
 #include <climits>
 #include <new>
 
-#include "mesh/scan.h"
+#include "mesh/read_record.h"
 
 namespace {
 

@@ -1,28 +1,51 @@
 // The text mesh format: "Vertex N x y z {normal=(nx ny nz)}" and "Face N a b c" records.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "mesh/mesh_store.h"
-#include "mesh/scan.h"
 
 enum class ReadOutcome {
-    complete,      // the whole text was read
-    out_of_memory, // reading stopped when memory ran out; the mesh holds what was read before
-    cannot_open,   // nothing was read; the reason says why
+    complete,        // everything was read
+    cannot_open,     // nothing was read; the reason says why
+    read_failed,     // the system failed a read part way; the mesh holds what came before
+    out_of_memory,   // the lists could grow no further; the mesh holds what was read before
+    overlong_record, // a record ran on past longest_record bytes; the mesh holds what came before
+};
+
+// No record an exporter writes comes near this. A record longer than this (blanks inside it do
+// not count) may stop the reading, depending on where the chunks fall; one longer than twice
+// this always does, so no record can hold more memory than that.
+const std::size_t longest_record = std::size_t(1) << 20;
+
+struct ReadReport {
+    ReadOutcome outcome = ReadOutcome::complete;
+    bool file_changed = false; // the file shrank, grew or was rewritten while it was read
+    std::string reason;        // the system's reason, for cannot_open and read_failed
+};
+
+// How a file's bytes are read: in chunks of chunk_bytes, by `parts` readers side by side.
+struct ReadingPlan {
+    int parts = 1;
+    bool on_threads = true; // false: the parts one after another on this thread, joined the same way
+    std::size_t chunk_bytes = std::size_t(1) << 20;
+    std::size_t most_list_bytes = SIZE_MAX; // reading stops, out of memory, before the lists pass this
 };
 
 // Appends every record of the text to the mesh; lines that match no record are skipped.
 ReadOutcome read_mesh_text(const char* begin, const char* end, MeshStore& mesh);
 
-// The same, with the text cut into parts read side by side; the lists come out identical.
-// Without on_threads the parts are read one after another on this thread, joined the same way.
-ReadOutcome read_mesh_text_in_parts(const char* begin, const char* end, MeshStore& mesh, int parts,
-                                    bool on_threads = true);
+// Reads text the way a file holding it is read: a byte-order mark at its start is skipped, and
+// it is read in chunks and parts as the plan says. The lists come out as for one reading alone.
+ReadReport read_text_as_file(const std::string& text, MeshStore& mesh, const ReadingPlan& plan);
 
-// One step of reading: the byte at the cursor is judged as if it began a line. May throw
-// std::bad_alloc when a list cannot grow.
-void read_record(Cursor& in, MeshStore& mesh);
+// Reads a file, a FIFO or a device: regular files in parts on every core when they are large,
+// anything else in order as its bytes arrive. Memory stays bounded by the lists.
+ReadReport read_mesh_file(const std::string& path, MeshStore& mesh);
 
-// Reads a whole file, in parts on every core when it is large.
-ReadOutcome read_mesh_file(const std::string& path, MeshStore& mesh, std::string& reason);
+// The same for a file already open, whose state when reading began was `at_start`.
+ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh);

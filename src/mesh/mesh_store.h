@@ -1,6 +1,7 @@
 // The mesh as the viewer holds it: vertices and triangles, read once at start-up, then only read.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -20,13 +21,31 @@ struct MeshStore {
 
 extern MeshStore mesh_store;
 
-// A face may name vertices that the file never gave; such a face is never drawn.
-inline bool face_is_drawable(const Face& face, std::size_t vertex_count)
+// A number beyond single precision reads as infinity; such a vertex has no place to be drawn.
+inline bool has_finite_position(const Vertex& v)
 {
-    auto names_vertex = [vertex_count](int index) {
-        return index >= 0 && static_cast<std::size_t>(index) < vertex_count;
-    };
-    return names_vertex(face.v1) && names_vertex(face.v2) && names_vertex(face.v3);
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-std::size_t count_undrawable_faces(const MeshStore& mesh);
+inline bool names_vertex(int index, std::size_t vertex_count)
+{
+    return index >= 0 && static_cast<std::size_t>(index) < vertex_count;
+}
+
+inline bool names_existing_vertices(const Face& face, std::size_t vertex_count)
+{
+    return names_vertex(face.v1, vertex_count) && names_vertex(face.v2, vertex_count) &&
+           names_vertex(face.v3, vertex_count);
+}
+
+// A face is drawn only through three vertices that exist and have finite positions.
+inline bool face_is_drawable(const Face& face, const std::vector<Vertex>& vertices)
+{
+    return names_existing_vertices(face, vertices.size()) &&
+           has_finite_position(vertices[static_cast<std::size_t>(face.v1)]) &&
+           has_finite_position(vertices[static_cast<std::size_t>(face.v2)]) &&
+           has_finite_position(vertices[static_cast<std::size_t>(face.v3)]);
+}
+
+std::size_t count_faces_naming_missing_vertices(const MeshStore& mesh);
+std::size_t count_non_finite_vertices(const MeshStore& mesh);

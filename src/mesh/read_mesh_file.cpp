@@ -1,105 +1,101 @@
-// Reading a mesh file: mapped into memory when it is a regular file, read to its end otherwise.
+// Reading a mesh file: a regular file in parts on every core, anything else (a pipe, a FIFO, a
+// device) in order as its bytes arrive; both in bounded chunks, never mapped, so a file that
+// shrinks under the reader can only end the reading early.
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <new>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
 #include "mesh/mesh_reader.h"
+#include "mesh/read_in_parts.h"
 
 namespace {
 
 // Below this a second thread costs more than it saves.
-const std::size_t bytes_worth_a_thread = 4u << 20;
+const std::uint64_t bytes_worth_a_thread = 4u << 20;
 
-int parts_for(std::size_t bytes)
+int parts_for(std::uint64_t bytes)
 {
     const unsigned cores = std::thread::hardware_concurrency();
-    const std::size_t most = bytes / bytes_worth_a_thread;
-    return static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(cores ? cores : 1, most)));
+    const std::uint64_t most = bytes / bytes_worth_a_thread;
+    return static_cast<int>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(cores ? cores : 1, most)));
 }
 
-ReadOutcome read_text(const char* begin, std::size_t size, MeshStore& mesh)
+// Lists larger than half the machine's memory would leave nothing to draw them with; reading
+// stops there with a message instead of waiting for the system to end the program.
+std::size_t half_the_memory()
 {
-    return read_mesh_text_in_parts(begin, begin + size, mesh, parts_for(size));
+    const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0)
+        return SIZE_MAX;
+    return static_cast<std::size_t>(pages) / 2 * static_cast<std::size_t>(page_size);
 }
 
-ReadOutcome failure(std::string& reason, int error)
+ReadReport failure(int error)
 {
-    reason = std::strerror(error);
-    return ReadOutcome::cannot_open;
+    ReadReport report;
+    report.outcome = ReadOutcome::cannot_open;
+    report.reason = std::strerror(error);
+    return report;
 }
 
-// Pipes and other streams have no size to map. Should memory run out while the text is still
-// coming, what has arrived is read.
-ReadOutcome read_stream(int fd, MeshStore& mesh, std::string& reason)
+bool same_time(const timespec& a, const timespec& b)
 {
-    std::string text;
-    char block[1 << 16];
-    bool memory_ran_out = false;
-    for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got == 0)
-            break;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return failure(reason, errno);
-        try {
-            text.append(block, static_cast<std::size_t>(got));
-        } catch (const std::bad_alloc&) {
-            memory_ran_out = true;
-            break;
-        }
-    }
-    const ReadOutcome outcome = read_text(text.data(), text.size(), mesh);
-    return memory_ran_out ? ReadOutcome::out_of_memory : outcome;
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Tearing down a large mapping takes the kernel a while; nobody need wait for it.
-void release_in_background(void* text, std::size_t size)
+// A regular file that is not as it was when reading began was written to meanwhile.
+bool changed_since(int fd, const struct stat& at_start)
 {
-    try {
-        std::thread([text, size] { munmap(text, size); }).detach();
-    } catch (const std::system_error&) {
-        munmap(text, size);
-    }
-}
-
-ReadOutcome read_mapped(int fd, std::size_t size, MeshStore& mesh, std::string& reason)
-{
-    void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (text == MAP_FAILED)
-        return failure(reason, errno);
-    const ReadOutcome outcome = read_text(static_cast<const char*>(text), size, mesh);
-    release_in_background(text, size);
-    return outcome;
-}
-
-ReadOutcome read_open_file(int fd, MeshStore& mesh, std::string& reason)
-{
-    struct stat info {};
-    if (fstat(fd, &info) != 0)
-        return failure(reason, errno);
-    if (S_ISDIR(info.st_mode))
-        return failure(reason, EISDIR);
-    if (S_ISREG(info.st_mode) && info.st_size > 0)
-        return read_mapped(fd, static_cast<std::size_t>(info.st_size), mesh, reason);
-    return read_stream(fd, mesh, reason);
+    struct stat now {};
+    return fstat(fd, &now) != 0 || now.st_size != at_start.st_size ||
+           !same_time(now.st_mtim, at_start.st_mtim);
 }
 
 } // namespace
 
-ReadOutcome read_mesh_file(const std::string& path, MeshStore& mesh, std::string& reason)
+ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh)
+{
+    if (S_ISDIR(at_start.st_mode))
+        return failure(EISDIR);
+    // A regular file of size zero may still have text: the kernel's own files say so.
+    const bool sized = S_ISREG(at_start.st_mode) && at_start.st_size > 0;
+    ByteSource source;
+    source.fd = fd;
+    source.kind = sized ? SourceKind::file : SourceKind::stream;
+    if (sized)
+        source.size = static_cast<std::uint64_t>(at_start.st_size);
+    const ReadingLimits limits{ReadingPlan{}.chunk_bytes, half_the_memory()};
+    const ReadingResult result = read_source(source, mesh, sized ? parts_for(source.size) : 1, true, limits);
+    ReadReport report;
+    report.outcome = result.outcome;
+    if (result.outcome == ReadOutcome::read_failed)
+        report.reason = std::strerror(result.error);
+    report.file_changed = result.cut_short || (S_ISREG(at_start.st_mode) && changed_since(fd, at_start));
+    return report;
+}
+
+ReadReport read_mesh_file(const std::string& path, MeshStore& mesh)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return failure(reason, errno);
-    const ReadOutcome outcome = read_open_file(fd, mesh, reason);
+        return failure(errno);
+    struct stat at_start {};
+    const ReadReport report = fstat(fd, &at_start) == 0 ? read_opened_file(fd, at_start, mesh) : failure(errno);
     close(fd);
-    return outcome;
+    return report;
+}
+
+ReadReport read_text_as_file(const std::string& text, MeshStore& mesh, const ReadingPlan& plan)
+{
+    ByteSource source;
+    source.text = text.data();
+    source.size = text.size();
+    const ReadingResult result =
+        read_source(source, mesh, plan.parts, plan.on_threads, ReadingLimits{plan.chunk_bytes, plan.most_list_bytes});
+    ReadReport report;
+    report.outcome = result.outcome;
+    return report;
 }

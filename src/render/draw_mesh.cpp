@@ -34,7 +34,7 @@ void draw_wireframe()
 {
     const std::vector<Vertex>& vertices = mesh_store.vertices;
     for (const Face& face : mesh_store.faces) {
-        if (!face_is_drawable(face, vertices.size()))
+        if (!face_is_drawable(face, vertices))
             continue;
         const Vertex& a = vertices[face.v1];
         const Vertex& b = vertices[face.v2];
@@ -56,7 +56,7 @@ void draw_shaded()
     set_shade_model();
     const std::vector<Vertex>& vertices = mesh_store.vertices;
     for (const Face& face : mesh_store.faces) {
-        if (!face_is_drawable(face, vertices.size()))
+        if (!face_is_drawable(face, vertices))
             continue;
         glBegin(GL_TRIANGLES);
         glColor3f(1, 0, 0);

@@ -1,4 +1,4 @@
-// The mesh in its drawing styles. Faces that name missing vertices are left out.
+// The mesh in its drawing styles. Faces through missing or non-finite vertices are left out.
 #pragma once
 
 void draw_wireframe();

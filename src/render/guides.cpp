@@ -23,10 +23,15 @@ struct Extents {
     double max_x, max_y, max_z;
 };
 
-Extents vertex_extents(const std::vector<Vertex>& vertices)
+// A vertex beyond single precision has no place, so it cannot widen the box.
+bool finite_extents(const std::vector<Vertex>& vertices, Extents& e)
 {
-    Extents e{1e100, 1e100, 1e100, -1e100, -1e100, -1e100};
+    e = Extents{1e100, 1e100, 1e100, -1e100, -1e100, -1e100};
+    bool any = false;
     for (const Vertex& v : vertices) {
+        if (!has_finite_position(v))
+            continue;
+        any = true;
         if (e.min_x > v.x) e.min_x = v.x;
         if (e.max_x < v.x) e.max_x = v.x;
         if (e.min_y > v.y) e.min_y = v.y;
@@ -34,7 +39,7 @@ Extents vertex_extents(const std::vector<Vertex>& vertices)
         if (e.min_z > v.z) e.min_z = v.z;
         if (e.max_z < v.z) e.max_z = v.z;
     }
-    return e;
+    return any;
 }
 
 void send_edge(double x1, double y1, double z1, double x2, double y2, double z2)
@@ -78,10 +83,9 @@ void draw_axes()
 // Recomputed on every frame it is shown: the mesh is small enough, and nothing goes stale.
 void draw_bounding_box()
 {
-    const std::vector<Vertex>& vertices = mesh_store.vertices;
-    if (vertices.empty())
+    Extents e;
+    if (!finite_extents(mesh_store.vertices, e))
         return;
-    const Extents e = vertex_extents(vertices);
     glLineWidth(box_line_width);
     glBegin(GL_LINES);
     glColor3f(0.5f, 0.5f, 1.0f);

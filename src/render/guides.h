@@ -3,4 +3,4 @@
 
 void draw_ground();       // grey grid of 82 lines from -10 to 10 in the Z = 0 plane
 void draw_axes();         // unit axes: X blue, Y green, Z yellow
-void draw_bounding_box(); // the vertices' extents, light blue; nothing for an empty mesh
+void draw_bounding_box(); // the finite vertices' extents, light blue; nothing when there are none

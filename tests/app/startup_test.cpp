@@ -121,6 +121,25 @@ TEST(LoadMeshDeathTest, WarnsOnceAboutFacesNamingMissingVertices)
     unlink(typed.c_str());
 }
 
+TEST(LoadMeshDeathTest, WarnsOnceAboutVerticesBeyondSinglePrecision)
+{
+    const std::string mesh = write_temporary_file(
+        "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1e39 0 0 {normal=(0 0 1)}\n"
+        "Vertex 3 0 -1e40 0 {normal=(0 0 1)}\nVertex 4 0 0 1 {normal=(1e39 0 1)}\nFace 1 1 2 3\n");
+    const std::string typed = write_temporary_file(mesh + "\n");
+    EXPECT_EXIT(
+        {
+            dup2(open(typed.c_str(), O_RDONLY), 0);
+            load_mesh();
+            std::exit(mesh_store.vertices.size() == 4 ? 0 : 3);
+        },
+        testing::ExitedWithCode(0),
+        "^olvanta: warning: 2 of 4 vertices lie beyond single precision \\(infinite\\); the faces "
+        "through them are not drawn\n$");
+    unlink(mesh.c_str());
+    unlink(typed.c_str());
+}
+
 struct WordCase {
     std::string input;
     bool found;

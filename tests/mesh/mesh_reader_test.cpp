@@ -44,12 +44,14 @@ TEST_P(ReadMeshText, GivesTheListedRecords)
     const MeshStore mesh = read_text(c.text);
     EXPECT_EQ(mesh.vertices, c.vertices);
     EXPECT_EQ(mesh.faces, c.faces);
-    for (int parts = 2; parts <= 4; ++parts) {
-        MeshStore in_parts;
-        read_mesh_text_in_parts(c.text.data(), c.text.data() + c.text.size(), in_parts, parts);
-        EXPECT_EQ(in_parts.vertices, c.vertices) << parts << " parts";
-        EXPECT_EQ(in_parts.faces, c.faces) << parts << " parts";
-    }
+    // As a file: in chunks down to a byte, and in parts, the lists must not change.
+    for (int parts = 1; parts <= 4; ++parts)
+        for (std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(5), std::size_t(1) << 20}) {
+            MeshStore as_file;
+            read_text_as_file(c.text, as_file, ReadingPlan{parts, true, chunk});
+            EXPECT_EQ(as_file.vertices, c.vertices) << parts << " parts, chunks of " << chunk;
+            EXPECT_EQ(as_file.faces, c.faces) << parts << " parts, chunks of " << chunk;
+        }
     // The oracle must agree with every row, or the row itself is wrong.
     const MeshStore oracle = reference_read(c.text);
     EXPECT_EQ(oracle.vertices, c.vertices);
@@ -137,9 +139,9 @@ TEST(ReadMeshFile, ReportsTheSystemsReasonAndLeavesTheMeshEmpty)
     };
     for (const Case& c : cases) {
         MeshStore mesh;
-        std::string reason;
-        EXPECT_EQ(read_mesh_file(c.path, mesh, reason), ReadOutcome::cannot_open) << c.path;
-        EXPECT_EQ(reason, c.reason) << c.path;
+        const ReadReport report = read_mesh_file(c.path, mesh);
+        EXPECT_EQ(report.outcome, ReadOutcome::cannot_open) << c.path;
+        EXPECT_EQ(report.reason, c.reason) << c.path;
         EXPECT_TRUE(mesh.vertices.empty() && mesh.faces.empty()) << c.path;
     }
 }
@@ -150,15 +152,14 @@ TEST(ReadMeshFile, ReadsRegularFilesEmptyFilesAndPipes)
     const std::string file = write_temporary_file(text);
     const std::string empty = write_temporary_file("");
     MeshStore mesh;
-    std::string reason;
-    EXPECT_EQ(read_mesh_file(file, mesh, reason), ReadOutcome::complete);
-    EXPECT_EQ(read_mesh_file(empty, mesh, reason), ReadOutcome::complete);
+    EXPECT_EQ(read_mesh_file(file, mesh).outcome, ReadOutcome::complete);
+    EXPECT_EQ(read_mesh_file(empty, mesh).outcome, ReadOutcome::complete);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     ASSERT_EQ(write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(ends[1]);
-    EXPECT_EQ(read_mesh_file("/dev/fd/" + std::to_string(ends[0]), mesh, reason), ReadOutcome::complete)
-        << reason;
+    const ReadReport from_pipe = read_mesh_file("/dev/fd/" + std::to_string(ends[0]), mesh);
+    EXPECT_EQ(from_pipe.outcome, ReadOutcome::complete) << from_pipe.reason;
     close(ends[0]);
     EXPECT_EQ(mesh.vertices, (std::vector<Vertex>{unit_z, unit_z}));
     EXPECT_EQ(mesh.faces, (std::vector<Face>{{0, 0, 0}, {0, 0, 0}}));
@@ -166,12 +167,12 @@ TEST(ReadMeshFile, ReadsRegularFilesEmptyFilesAndPipes)
     unlink(empty.c_str());
 }
 
-TEST(CountUndrawableFaces, CountsFacesNamingAnyMissingVertex)
+TEST(CountFacesNamingMissingVertices, CountsFacesNamingAnyMissingVertex)
 {
     MeshStore mesh;
     mesh.vertices = {unit_z, unit_z};
     mesh.faces = {{0, 1, 1}, {0, 1, 2}, {-1, 0, 0}, {0, INT_MAX - 1, 0}, {INT_MIN, 0, 1}, {1, 0, 0}};
-    EXPECT_EQ(count_undrawable_faces(mesh), 4u);
+    EXPECT_EQ(count_faces_naming_missing_vertices(mesh), 4u);
 }
 
 } // namespace

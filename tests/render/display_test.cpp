@@ -1,6 +1,8 @@
 // Whole frames: the exact stream of GL calls that display sends for a state and a mesh.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "frame_helpers.h"
 #include "render/display.h"
 
@@ -146,6 +148,28 @@ TEST(Display, DrawsNoMeshFromFacesThatAllNameMissingVertices)
         display();
         EXPECT_TRUE(calls_named("glVertex3f").size() == 6) << "only the axes' vertices, style " << style;
         EXPECT_TRUE(calls_named("glNormal3f").empty()) << style;
+    }
+}
+
+// A number beyond single precision reads as infinity: a face through such a vertex is left out
+// like one through a missing vertex, and the box spans the finite vertices alone.
+TEST(Display, LeavesOutFacesThroughNonFiniteVerticesAndKeepsThemOutOfTheBox)
+{
+    const double inf = HUGE_VAL;
+    MeshStore mesh = small_mesh();
+    mesh.vertices.push_back({inf, 0, 0, 0, 0, 1});
+    mesh.vertices.push_back({0, -inf, 5, 0, 0, 1});
+    mesh.faces = {{0, 1, 2}, {0, 1, 3}, {4, 1, 0}, {2, 1, 0}};
+    const struct {
+        int style;
+        std::vector<GlCall> mesh_calls;
+    } cases[] = {{0, wireframe_of_small_mesh()}, {1, shaded_small_mesh(GL_FLAT)}, {2, shaded_small_mesh(GL_SMOOTH)}};
+    for (const auto& c : cases) {
+        reset_program_state(mesh);
+        viewer_state.display_mode = c.style;
+        display();
+        EXPECT_EQ(gl_recorder.calls, frame_start(perspective) + all_guides() + lighting_off + c.mesh_calls + frame_end)
+            << "style " << c.style;
     }
 }
 

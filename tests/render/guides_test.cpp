@@ -1,6 +1,8 @@
 // The guides: each routine's exact stream, and which of them a frame draws.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "frame_helpers.h"
 #include "render/display.h"
 #include "render/guides.h"
@@ -59,7 +61,11 @@ INSTANTIATE_TEST_SUITE_P(Extents, DrawBoundingBox, testing::Values(
     BoxCase{"flat_mesh", {{0, 0, 2, 0, 0, 1}, {4, 1, 2, 0, 0, 1}, {-1, 3, 2, 0, 0, 1}},
             {-1, 0, 2, 4, 3, 2}},
     BoxCase{"huge_values", {{1e300, -1e300, 0, 0, 0, 0}, {-1e300, 1e300, 0, 0, 0, 0}},
-            {-1e300, -1e300, 0, 1e300, 1e300, 0}}));
+            {-1e300, -1e300, 0, 1e300, 1e300, 0}},
+    BoxCase{"non_finite_vertices_left_out",
+            {{HUGE_VAL, 9, 9, 0, 0, 1}, {1, 2, 3, 0, 0, 1}, {9, -HUGE_VAL, 9, 0, 0, 1}, {-1, -2, -3, 0, 0, 1},
+             {9, 9, -HUGE_VAL, 0, 0, 1}},
+            {-1, -2, -3, 1, 2, 3}}));
 
 TEST(DrawBoundingBox, FlatMeshHasZeroLengthEdgesAlongZ)
 {
@@ -76,6 +82,13 @@ TEST(DrawBoundingBox, FlatMeshHasZeroLengthEdgesAlongZ)
 TEST(DrawBoundingBox, DrawsNothingForAnEmptyMesh)
 {
     reset_program_state();
+    draw_bounding_box();
+    EXPECT_TRUE(gl_recorder.calls.empty());
+}
+
+TEST(DrawBoundingBox, DrawsNothingWhenNoVertexIsFinite)
+{
+    reset_program_state(mesh_of({{HUGE_VAL, 0, 0, 0, 0, 1}, {0, 0, -HUGE_VAL, 0, 0, 1}}));
     draw_bounding_box();
     EXPECT_TRUE(gl_recorder.calls.empty());
 }

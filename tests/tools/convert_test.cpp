@@ -214,8 +214,7 @@ TEST_P(Convert, RoundTripsThroughTheViewersReader)
     EXPECT_EQ(run.out, "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n");
 
     MeshStore mesh;
-    std::string reason;
-    ASSERT_EQ(read_mesh_file(output, mesh, reason), ReadOutcome::complete);
+    ASSERT_EQ(read_mesh_file(output, mesh).outcome, ReadOutcome::complete);
     ASSERT_EQ(mesh.vertices.size(), c.vertices);
     ASSERT_EQ(mesh.faces.size(), 8u);
 
@@ -230,7 +229,7 @@ TEST_P(Convert, RoundTripsThroughTheViewersReader)
     for (const auto& f : faces)
         expected_triangles.insert(canonical({o.corner(f[0]), o.corner(f[1]), o.corner(f[2])}));
     for (const Face& f : mesh.faces) {
-        ASSERT_TRUE(face_is_drawable(f, mesh.vertices.size()));
+        ASSERT_TRUE(face_is_drawable(f, mesh.vertices));
         triangles.insert(canonical({position_of(mesh.vertices[f.v1]), position_of(mesh.vertices[f.v2]),
                                     position_of(mesh.vertices[f.v3])}));
     }
