@@ -129,7 +129,7 @@ bool lists_have_room(const ChunkReader& r, const MeshStore& mesh)
 {
     const std::size_t vertices = mesh.vertices.size() + r.chunk_bytes / shortest_vertex_record + 1;
     const std::size_t faces = mesh.faces.size() + r.chunk_bytes / shortest_face_record + 1;
-    return vertices * sizeof(Vertex) + faces * sizeof(Face) <= r.most_list_bytes;
+    return r.earlier_list_bytes + vertices * sizeof(Vertex) + faces * sizeof(Face) <= r.most_list_bytes;
 }
 
 bool fetch_more(ChunkReader& r)

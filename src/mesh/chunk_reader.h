@@ -21,6 +21,7 @@ struct ChunkReader {
     const ByteSource* source = nullptr;
     std::size_t chunk_bytes = 0;
     std::size_t most_list_bytes = SIZE_MAX; // the lists stop growing here, short of the machine's memory
+    std::size_t earlier_list_bytes = 0;     // records this reading put into lists before the current one
     std::vector<char> buffer;
     std::size_t filled = 0;          // bytes in the buffer
     std::size_t next = 0;            // where the next record begins

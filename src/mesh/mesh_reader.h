@@ -28,12 +28,15 @@ struct ReadReport {
     std::string reason;        // the system's reason, for cannot_open and read_failed
 };
 
-// How a file's bytes are read: in chunks of chunk_bytes, by `parts` readers side by side.
+// How a file's bytes are read: in chunks of chunk_bytes, by `parts` readers side by side, or in
+// order as a stream whose lists are kept in segments of segment_bytes of text.
 struct ReadingPlan {
     int parts = 1;
     bool on_threads = true; // false: the parts one after another on this thread, joined the same way
     std::size_t chunk_bytes = std::size_t(1) << 20;
     std::size_t most_list_bytes = SIZE_MAX; // reading stops, out of memory, before the lists pass this
+    bool as_stream = false;
+    std::uint64_t segment_bytes = std::uint64_t(64) << 20;
 };
 
 // Appends every record of the text to the mesh; lines that match no record are skipped.

@@ -5,22 +5,19 @@
 // the cut until it steps onto one of those places. From there on both readings are the same, so
 // the later part's records from that place on are the true ones. Should the two never meet,
 // the earlier reading simply goes on alone to the end.
-#include "mesh/read_in_parts.h"
+#include "mesh/read_source.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "mesh/chunk_reader.h"
+#include "mesh/list_room.h"
 
 namespace {
-
-const std::size_t shortest_vertex_record = 26;
-const std::size_t shortest_face_record = 11;
 
 struct Part {
     std::uint64_t begin = 0, stop = 0;
@@ -28,23 +25,6 @@ struct Part {
     MeshStore mesh;
     std::vector<Step> steps;
 };
-
-// Room for every record the bytes could hold, so the lists never move while they grow: no
-// copies, and no moment with two copies alive. Pages that no record reaches stay unused address
-// space, not memory. When even the address space is not to be had, the lists grow as usual.
-void reserve_for(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes)
-{
-    const std::uint64_t vertices = mesh.vertices.size() + std::min<std::uint64_t>(
-        bytes / shortest_vertex_record + 1, most_list_bytes / sizeof(Vertex));
-    const std::uint64_t faces = mesh.faces.size() + std::min<std::uint64_t>(
-        bytes / shortest_face_record + 1, most_list_bytes / sizeof(Face));
-    try {
-        mesh.vertices.reserve(static_cast<std::size_t>(vertices));
-        mesh.faces.reserve(static_cast<std::size_t>(faces));
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    }
-}
 
 void read_part(Part& part, bool note_steps)
 {
@@ -143,7 +123,7 @@ std::vector<Part> cut_into_parts(const ByteSource& source, int parts, const Read
 void reserve_and_read(Part& part, bool first, std::uint64_t source_size)
 {
     const std::uint64_t bytes = first ? source_size : part.stop - part.begin + longest_record;
-    reserve_for(part.mesh, bytes, part.reader.most_list_bytes);
+    reserve_for_text(part.mesh, bytes, part.reader.most_list_bytes);
     read_part(part, !first);
 }
 
@@ -186,33 +166,6 @@ const Step* continue_until_in_step(ChunkReader& reader, MeshStore& into, const P
     return nullptr;
 }
 
-// Copying a later part's records in gives up its pages as it goes, so the two copies are never
-// both whole.
-void give_up_pages(const void* begin, const void* end)
-{
-    const std::uintptr_t page = 4096;
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
-    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(end) & ~(page - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
-}
-
-template <typename Record>
-void append_from(std::vector<Record>& into, std::vector<Record>& from, std::size_t first)
-{
-    if (into.empty() && first == 0) {
-        into.swap(from);
-        return;
-    }
-    const std::size_t slice = (std::size_t(1) << 20) / sizeof(Record);
-    for (std::size_t at = first; at < from.size(); at += slice) {
-        const std::size_t end = std::min(from.size(), at + slice);
-        into.insert(into.end(), from.begin() + static_cast<long>(at), from.begin() + static_cast<long>(end));
-        give_up_pages(from.data() + at, from.data() + end);
-    }
-    std::vector<Record>().swap(from);
-}
-
 // Walks the parts in order, joining each to the one before, and moves their records into mesh.
 // When two readings never meet, the rest is read here, alone.
 ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
@@ -224,8 +177,8 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
         cut_short = cut_short || reader->cut_short;
         if (!meeting)
             break;
-        append_from(mesh.vertices, parts[i].mesh.vertices, meeting->vertices);
-        append_from(mesh.faces, parts[i].mesh.faces, meeting->faces);
+        move_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices);
+        move_records(mesh.faces, parts[i].mesh.faces, meeting->faces);
         reader = &parts[i].reader;
         cut_short = cut_short || reader->cut_short;
     }
@@ -235,11 +188,10 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
 
 } // namespace
 
-ReadingResult read_source(const ByteSource& source, MeshStore& mesh, int parts, bool on_threads,
-                          const ReadingLimits& limits)
+ReadingResult read_in_parts(const ByteSource& source, MeshStore& mesh, int parts, bool on_threads,
+                            const ReadingLimits& limits)
 {
-    if (source.kind == SourceKind::stream || parts < 1)
-        parts = 1;
+    parts = std::max(parts, 1);
     std::vector<Part> cut = cut_into_parts(source, parts, limits);
     cut[0].mesh = std::move(mesh);
     read_all_parts(cut, on_threads, source.size);

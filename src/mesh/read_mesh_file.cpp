@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "mesh/mesh_reader.h"
-#include "mesh/read_in_parts.h"
+#include "mesh/read_source.h"
 
 namespace {
 
@@ -67,8 +67,10 @@ ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh
     source.kind = sized ? SourceKind::file : SourceKind::stream;
     if (sized)
         source.size = static_cast<std::uint64_t>(at_start.st_size);
-    const ReadingLimits limits{ReadingPlan{}.chunk_bytes, half_the_memory()};
-    const ReadingResult result = read_source(source, mesh, sized ? parts_for(source.size) : 1, true, limits);
+    const ReadingPlan plan;
+    const ReadingLimits limits{plan.chunk_bytes, half_the_memory(), plan.segment_bytes};
+    const ReadingResult result = sized ? read_in_parts(source, mesh, parts_for(source.size), true, limits)
+                                       : read_stream(source, mesh, limits);
     ReadReport report;
     report.outcome = result.outcome;
     if (result.outcome == ReadOutcome::read_failed)
@@ -93,8 +95,9 @@ ReadReport read_text_as_file(const std::string& text, MeshStore& mesh, const Rea
     ByteSource source;
     source.text = text.data();
     source.size = text.size();
-    const ReadingResult result =
-        read_source(source, mesh, plan.parts, plan.on_threads, ReadingLimits{plan.chunk_bytes, plan.most_list_bytes});
+    const ReadingLimits limits{plan.chunk_bytes, plan.most_list_bytes, plan.segment_bytes};
+    const ReadingResult result = plan.as_stream ? read_stream(source, mesh, limits)
+                                                : read_in_parts(source, mesh, plan.parts, plan.on_threads, limits);
     ReadReport report;
     report.outcome = result.outcome;
     return report;

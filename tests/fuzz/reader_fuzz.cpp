@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // thread that ever ran, and the joining is the same either way.
     ReadingPlan plan;
     plan.parts = 1 + int(size % 4);
+    plan.as_stream = size % 5 == 0;
+    plan.segment_bytes = 1 + size % 97;
     plan.on_threads = size % 64 == 0;
     // Chunks of a few bytes cut every record somewhere, but cost a refill each: one input in four.
     plan.chunk_bytes = size % 4 == 0 ? 1 + (size * 7) % 23 : 64 + (size * 37) % 4096;

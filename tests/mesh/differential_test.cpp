@@ -192,7 +192,8 @@ std::string hard_to_cut_text(Random& random)
     return text;
 }
 
-// Chunks of a few bytes cut every record somewhere; parts cut the text at awkward places.
+// Chunks of a few bytes cut every record somewhere; parts cut the text at awkward places; a
+// stream's segments cut its lists anywhere.
 TEST(Differential, ReadingInChunksAndPartsGivesTheSameListsAsReadingAlone)
 {
     Random random(5551212);
@@ -210,6 +211,10 @@ TEST(Differential, ReadingInChunksAndPartsGivesTheSameListsAsReadingAlone)
             ASSERT_EQ(one_thread.vertices, alone.vertices) << parts << " parts on one thread";
             ASSERT_EQ(one_thread.faces, alone.faces) << parts << " parts on one thread";
         }
+        const std::uint64_t segment = 1 + static_cast<std::uint64_t>(pick(random, 200));
+        const MeshStore as_stream = read_as_file(text, ReadingPlan{1, true, 1 + std::size_t(segment % 13), SIZE_MAX, true, segment});
+        ASSERT_EQ(as_stream.vertices, alone.vertices) << "a stream in segments of " << segment;
+        ASSERT_EQ(as_stream.faces, alone.faces) << "a stream in segments of " << segment;
     }
 }
 

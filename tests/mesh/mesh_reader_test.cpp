@@ -44,13 +44,14 @@ TEST_P(ReadMeshText, GivesTheListedRecords)
     const MeshStore mesh = read_text(c.text);
     EXPECT_EQ(mesh.vertices, c.vertices);
     EXPECT_EQ(mesh.faces, c.faces);
-    // As a file: in chunks down to a byte, and in parts, the lists must not change.
-    for (int parts = 1; parts <= 4; ++parts)
+    // As a file, in chunks down to a byte, in parts, or as a stream in segments of a few bytes,
+    // the lists must not change.
+    for (int parts = 0; parts <= 4; ++parts)
         for (std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(5), std::size_t(1) << 20}) {
             MeshStore as_file;
-            read_text_as_file(c.text, as_file, ReadingPlan{parts, true, chunk});
-            EXPECT_EQ(as_file.vertices, c.vertices) << parts << " parts, chunks of " << chunk;
-            EXPECT_EQ(as_file.faces, c.faces) << parts << " parts, chunks of " << chunk;
+            read_text_as_file(c.text, as_file, ReadingPlan{parts, true, chunk, SIZE_MAX, parts == 0, 7});
+            EXPECT_EQ(as_file.vertices, c.vertices) << parts << " parts (0: a stream), chunks of " << chunk;
+            EXPECT_EQ(as_file.faces, c.faces) << parts << " parts (0: a stream), chunks of " << chunk;
         }
     // The oracle must agree with every row, or the row itself is wrong.
     const MeshStore oracle = reference_read(c.text);

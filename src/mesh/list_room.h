@@ -1,0 +1,19 @@
+// Lists that never copy while they grow, and lists copied over without two whole copies alive.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mesh/mesh_store.h"
+
+// Room for every record `bytes` of text could hold, up to most_list_bytes in all, so the lists
+// never move while they grow. Pages that no record reaches stay address space, not memory.
+// When even the address space is not to be had, the lists grow as usual.
+void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes);
+
+// Appends from[first...] to `into`, giving up the pages of `from` as they are copied, then
+// empties `from`.
+void move_records(std::vector<Vertex>& into, std::vector<Vertex>& from, std::size_t first);
+void move_records(std::vector<Face>& into, std::vector<Face>& from, std::size_t first);
+
+std::size_t list_bytes(const MeshStore& mesh);
