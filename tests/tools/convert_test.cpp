@@ -2,7 +2,6 @@
 // viewer's format and read back through the viewer's own reader.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "convert_support.h"
 #include "mesh/mesh_reader.h"
-#include "test_files.h"
 
 namespace {
 
@@ -156,22 +155,6 @@ std::string off_text(const Octahedron& o)
     return text;
 }
 
-std::string temporary_directory()
-{
-    char path[] = "/tmp/olvanta-convert-test-XXXXXX";
-    return mkdtemp(path);
-}
-
-void write_bytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-CommandRun convert(const std::string& input, const std::string& output)
-{
-    return run_command("'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + input + "' '" + output + "'");
-}
-
 Point position_of(const Vertex& v)
 {
     return {float(v.x), float(v.y), float(v.z)};
@@ -201,23 +184,8 @@ void PrintTo(const FormatCase& c, std::ostream* out)
 
 class Convert : public testing::TestWithParam<FormatCase> {};
 
-TEST_P(Convert, RoundTripsThroughTheViewersReader)
+void expect_the_octahedrons_corners_and_triangles(const MeshStore& mesh, const Octahedron& o)
 {
-    const FormatCase& c = GetParam();
-    const Octahedron& o = *c.shape;
-    const std::string dir = temporary_directory();
-    const std::string input = dir + "/" + c.file_name, output = dir + "/octahedron.txt";
-    write_bytes(input, c.write(o));
-
-    const CommandRun run = convert(input, output);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n");
-
-    MeshStore mesh;
-    ASSERT_EQ(read_mesh_file(output, mesh).outcome, ReadOutcome::complete);
-    ASSERT_EQ(mesh.vertices.size(), c.vertices);
-    ASSERT_EQ(mesh.faces.size(), 8u);
-
     std::set<Point> expected_positions, positions;
     for (int i = 0; i < 6; ++i)
         expected_positions.insert(o.corner(i));
@@ -234,31 +202,58 @@ TEST_P(Convert, RoundTripsThroughTheViewersReader)
                                     position_of(mesh.vertices[f.v3])}));
     }
     EXPECT_EQ(triangles, expected_triangles) << "each face names the right corners, in order";
+}
 
+void expect_outward_normals(const MeshStore& mesh, const Octahedron& o, bool given_by_the_file)
+{
     for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
         const Vertex& v = mesh.vertices[i];
         const Point p = position_of(v), centre = o.centre();
         const double outward = (v.nx * (p[0] - centre[0]) + v.ny * (p[1] - centre[1]) + v.nz * (p[2] - centre[2]));
         const double length = std::sqrt(v.nx * v.nx + v.ny * v.ny + v.nz * v.nz);
         EXPECT_GT(outward, 0) << "vertex " << i << " normal points outward";
-        if (c.normals == FormatCase::given_per_vertex) {
+        if (given_by_the_file) {
             EXPECT_EQ(length, 2.0) << "the file's normal is kept as given";
         } else {
             EXPECT_NEAR(length, 1.0, 1e-6) << "vertex " << i;
         }
     }
-    if (c.normals == FormatCase::computed) {
-        // Around each corner the four faces are alike: the mean normal is the corner's axis.
-        for (const Vertex& v : mesh.vertices) {
-            const Point p = position_of(v), centre = o.centre();
-            const double d[3] = {double(p[0]) - centre[0], double(p[1]) - centre[1], double(p[2]) - centre[2]};
-            const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-            const double axis[3] = {d[0] / length, d[1] / length, d[2] / length};
-            EXPECT_NEAR(v.nx, axis[0], 1e-5);
-            EXPECT_NEAR(v.ny, axis[1], 1e-5);
-            EXPECT_NEAR(v.nz, axis[2], 1e-5);
-        }
+}
+
+// Around each corner the four faces are alike: the mean normal is the corner's axis.
+void expect_corner_axes_as_normals(const MeshStore& mesh, const Octahedron& o)
+{
+    for (const Vertex& v : mesh.vertices) {
+        const Point p = position_of(v), centre = o.centre();
+        const double d[3] = {double(p[0]) - centre[0], double(p[1]) - centre[1], double(p[2]) - centre[2]};
+        const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        EXPECT_NEAR(v.nx, d[0] / length, 1e-5);
+        EXPECT_NEAR(v.ny, d[1] / length, 1e-5);
+        EXPECT_NEAR(v.nz, d[2] / length, 1e-5);
     }
+}
+
+TEST_P(Convert, RoundTripsThroughTheViewersReader)
+{
+    const FormatCase& c = GetParam();
+    const Octahedron& o = *c.shape;
+    const std::string dir = temporary_directory();
+    const std::string input = dir + "/" + c.file_name, output = dir + "/octahedron.txt";
+    write_bytes(input, c.write(o));
+
+    const CommandRun run = convert(input, output);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n");
+
+    MeshStore mesh;
+    ASSERT_EQ(read_mesh_file(output, mesh).outcome, ReadOutcome::complete);
+    ASSERT_EQ(mesh.vertices.size(), c.vertices);
+    ASSERT_EQ(mesh.faces.size(), 8u);
+    expect_the_octahedrons_corners_and_triangles(mesh, o);
+    expect_outward_normals(mesh, o, c.normals == FormatCase::given_per_vertex);
+    if (c.normals == FormatCase::computed)
+        expect_corner_axes_as_normals(mesh, o);
+    remove_directory(dir);
 }
 
 std::string obj_without_normals(const Octahedron& o) { return obj_text(o, false); }
@@ -274,58 +269,121 @@ INSTANTIATE_TEST_SUITE_P(Formats, Convert, testing::Values(
     FormatCase{"stl_binary_zero_normals", "octahedron.stl", stl_binary_bytes, &awkward, 6, FormatCase::computed},
     FormatCase{"off", "octahedron.off", off_text, &plain, 6, FormatCase::computed}));
 
-std::vector<std::string> directory_entries(const std::string& dir)
+// Small hand-made files for every way an input has been seen to go wrong, the import library's
+// crashes and runaways among them.
+const char* const self_instancing_collada = R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+  <library_geometries><geometry id="tri"><mesh>
+    <source id="pos"><float_array id="pos-array" count="9">0 0 0 1 0 0 0 1 0</float_array>
+      <technique_common><accessor source="#pos-array" count="3" stride="3">
+        <param name="X" type="float"/><param name="Y" type="float"/><param name="Z" type="float"/>
+      </accessor></technique_common></source>
+    <vertices id="verts"><input semantic="POSITION" source="#pos"/></vertices>
+    <triangles count="1"><input semantic="VERTEX" source="#verts" offset="0"/><p>0 1 2</p></triangles>
+  </mesh></geometry></library_geometries>
+  <library_nodes><node id="loop"><instance_geometry url="#tri"/><instance_node url="#loop"/></node></library_nodes>
+  <library_visual_scenes><visual_scene id="scene"><node id="root"><instance_node url="#loop"/></node></visual_scene></library_visual_scenes>
+  <scene><instance_visual_scene url="#scene"/></scene>
+</COLLADA>
+)";
+
+const std::string kept_text = "Vertex 1 0 0 0 {normal=(0 0 1)}\n";
+
+struct RefusalCase {
+    const char* name;
+    const char* file_name;
+    std::string content;
+    std::vector<std::string> options;
+    std::string message; // after "olvanta-convert: ", with FILE for the input's path
+};
+
+std::string with_path(std::string message, const std::string& path)
 {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    for (std::size_t at = message.find("FILE"); at != std::string::npos; at = message.find("FILE", at + path.size()))
+        message.replace(at, 4, path);
+    return message;
 }
 
-TEST(Convert, RefusesInputThatIsNoMeshAndLeavesOutputAlone)
+// Every refusal is one line that names the file and the reason, with status 1; OUTPUT, new or
+// already there, is left as it was, and nothing else is left behind.
+void expect_refusal(const RefusalCase& c)
 {
-    struct BadCase {
-        const char* name;
-        const char* file_name;
-        std::string content;
-        const char* message;
-    } cases[] = {
-        {"missing", "missing.obj", "", "cannot read '"},
-        {"empty", "empty.obj", "", "is empty"},
-        {"text", "notes.txt", "These are notes about a mesh, not a mesh.\n", "cannot read '"},
-        {"point_cloud", "points.ply",
-         "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
-         "end_header\n0 0 0\n1 0 0\n0 1 0\n",
-         "holds no triangles"},
-    };
-    for (const BadCase& c : cases) {
-        const std::string dir = temporary_directory();
-        const std::string input = dir + "/" + c.file_name;
-        if (std::string(c.name) != "missing")
-            write_bytes(input, c.content);
-        const std::string fresh_output = dir + "/fresh.txt";
-        const CommandRun run = convert(input, fresh_output);
-        EXPECT_NE(run.status, 0) << c.name;
-        EXPECT_NE(run.err.find("olvanta-convert: "), std::string::npos) << c.name << ": " << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+    const std::string dir = temporary_directory();
+    const std::string input = dir + "/" + c.file_name, fresh = dir + "/fresh.txt", kept = dir + "/kept.txt";
+    if (std::string(c.name) != "missing")
+        write_bytes(input, c.content);
+    write_bytes(kept, kept_text);
+    for (const std::string& output : {fresh, kept}) {
+        std::vector<std::string> words = c.options;
+        words.insert(words.end(), {input, output});
+        const CommandRun run = convert(words);
+        EXPECT_EQ(run.status, 1) << c.name;
+        EXPECT_EQ(run.err, "olvanta-convert: " + with_path(c.message, input) + "\n") << c.name;
         EXPECT_EQ(run.out, "") << c.name;
-
-        const std::string kept_output = dir + "/kept.txt";
-        write_bytes(kept_output, "Vertex 1 0 0 0 {normal=(0 0 1)}\n");
-        EXPECT_NE(convert(input, kept_output).status, 0) << c.name;
-        EXPECT_EQ(read_whole_file(kept_output), "Vertex 1 0 0 0 {normal=(0 0 1)}\n") << c.name << ": an existing output stays";
-
-        std::vector<std::string> expected{"kept.txt"};
-        if (std::string(c.name) != "missing")
-            expected.push_back(c.file_name);
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(directory_entries(dir), expected) << c.name << ": no output and no temporary file";
     }
+    EXPECT_EQ(read_whole_file(kept), kept_text) << c.name << ": an existing output stays";
+    std::vector<std::string> expected{"kept.txt"};
+    if (std::string(c.name) != "missing")
+        expected.push_back(c.file_name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(directory_entries(dir), expected) << c.name << ": no output and no temporary file";
+    remove_directory(dir);
+}
+
+const RefusalCase refusals[] = {
+    {"missing", "missing.obj", "", {}, "cannot read 'FILE': No such file or directory"},
+    {"empty", "empty.obj", "", {}, "'FILE' is empty"},
+    {"text", "notes.txt", "These are notes about a mesh, not a mesh.\n", {},
+     "cannot read 'FILE' as a mesh: No suitable reader found for the file format of file \"FILE\"."},
+    {"point_cloud", "points.ply",
+     "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+     "end_header\n0 0 0\n1 0 0\n0 1 0\n",
+     {}, "'FILE' holds no triangles (only points or lines, or nothing)"},
+    {"face_naming_a_missing_vertex", "bad.ply",
+     "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+     "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 99\n",
+     {}, "cannot read 'FILE' as a mesh: the file is damaged (mesh 0 has a face naming vertex 99 of 3)"},
+    // Once an assertion in the library's triangulation, which aborted the converter.
+    {"fewer_faces_than_declared", "short.off", "OFF\n3 2 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n", {},
+     "cannot read 'FILE' as a mesh: the file is damaged (mesh 0 has an empty face)"},
+    {"scene_graph_holding_itself", "loop.dae", self_instancing_collada, {},
+     "the import library crashed on 'FILE' (segmentation fault)"},
+    // Once memory grew by hundreds of MB a second without end.
+    {"header_declaring_billions_of_vertices", "huge.off",
+     "OFF\n353535235358 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n", {},
+     "ran out of memory reading 'FILE' (the limit is 4096 MiB; --memory-limit raises it)"},
+    {"header_declaring_billions_under_a_lower_limit", "huge.off",
+     "OFF\n353535235358 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n", {"--memory-limit", "200"},
+     "ran out of memory reading 'FILE' (the limit is 200 MiB; --memory-limit raises it)"},
+    // Once the converter read for ever.
+    {"header_without_its_end", "endless.ply", "ply\nformat ascii 1.0", {"--time-limit", "2"},
+     "gave up on 'FILE' after 2 s (--time-limit allows more)"},
+};
+
+TEST(Convert, AnswersAWrongCommandLineWithTheUsageAndStatusTwo)
+{
+    const std::vector<std::string> wrong[] = {
+        {},
+        {"in.obj"},
+        {"in.obj", "out.txt", "more.txt"},
+        {"--unknown", "in.obj", "out.txt"},
+        {"in.obj", "out.txt", "--time-limit"},
+        {"--time-limit", "0", "in.obj", "out.txt"},
+        {"--memory-limit", "lots", "in.obj", "out.txt"},
+        {"--memory-limit", "-5", "in.obj", "out.txt"},
+    };
+    for (const std::vector<std::string>& words : wrong) {
+        const CommandRun run = convert(words);
+        EXPECT_EQ(run.status, 2) << testing::PrintToString(words);
+        EXPECT_EQ(run.err.rfind("usage: olvanta-convert ", 0), 0u) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(Convert, RefusesEveryInputItCannotConvertWithOneLineAndStatusOne)
+{
+    for (const RefusalCase& c : refusals)
+        expect_refusal(c);
 }
 
 } // namespace

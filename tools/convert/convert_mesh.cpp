@@ -1,3 +1,4 @@
+// Joining corners into vertices, completing normals, and writing the viewer's text.
 #include "convert_mesh.h"
 
 #include <charconv>

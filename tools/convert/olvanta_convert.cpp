@@ -1,22 +1,36 @@
 // olvanta-convert INPUT OUTPUT: any mesh file the asset import library reads (OBJ, PLY, STL,
-// OFF and many more) into the viewer's text format. OUTPUT appears whole or not at all.
-#include <assimp/Importer.hpp>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
-#include <fcntl.h>
+// OFF and many more) into the viewer's text format. The import runs in a child process with
+// limits on memory and time, so no file can crash the converter or make it run away; every
+// input ends in success or in one line that names the file and the reason.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "convert_mesh.h"
+#include "import_scene.h"
+#include "isolated_run.h"
+#include "output_target.h"
 
 namespace {
+
+const char* const usage =
+    "usage: olvanta-convert [--memory-limit MIB] [--time-limit SECONDS] INPUT OUTPUT\n";
+
+// Honest models need a few times their file's size while they are imported (compressed formats
+// more); a hostile header that declares billions of vertices fails within seconds.
+const std::uint64_t mib = std::uint64_t(1) << 20;
+const std::uint64_t base_memory = std::uint64_t(4) << 30;
+const std::uint64_t memory_per_file_byte = 64;
+const int base_seconds = 30;
+const std::uint64_t file_bytes_per_second = 1000000;
 
 int fail(const std::string& message)
 {
@@ -24,128 +38,223 @@ int fail(const std::string& message)
     return 1;
 }
 
-bool usable_normal(const aiVector3D& n)
+std::uint64_t machine_memory()
 {
-    return std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z) &&
-           (n.x != 0 || n.y != 0 || n.z != 0);
+    const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page_size > 0 ? std::uint64_t(pages) * std::uint64_t(page_size) : UINT64_MAX;
 }
 
-Corner corner_of(const aiMesh& mesh, unsigned index)
+Limits limits_for(std::uint64_t file_bytes)
 {
-    Corner c{};
-    const aiVector3D& p = mesh.mVertices[index];
-    c.position[0] = p.x, c.position[1] = p.y, c.position[2] = p.z;
-    if (mesh.HasNormals() && usable_normal(mesh.mNormals[index])) {
-        const aiVector3D& n = mesh.mNormals[index];
-        c.normal[0] = n.x, c.normal[1] = n.y, c.normal[2] = n.z;
-        c.has_normal = true;
-    }
-    return c;
+    const std::uint64_t wanted = base_memory + memory_per_file_byte * file_bytes;
+    return Limits{std::max(base_memory, std::min(wanted, machine_memory())),
+                  base_seconds + static_cast<int>(file_bytes / file_bytes_per_second)};
 }
 
-bool finite_position(const Corner& c)
+struct Options {
+    std::string input, output;
+    std::uint64_t memory_mib = 0; // 0: from the file's size
+    int seconds = 0;              // 0: from the file's size
+};
+
+bool positive_number(const char* text, std::uint64_t& value)
 {
-    return std::isfinite(c.position[0]) && std::isfinite(c.position[1]) && std::isfinite(c.position[2]);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long read = std::strtoull(text, &end, 10);
+    if (errno || end == text || *end != '\0' || read == 0 || !std::isdigit(static_cast<unsigned char>(*text)))
+        return false;
+    value = read;
+    return true;
 }
 
-// Every triangle of every mesh in the scene, already placed by the scene's node transforms.
-std::vector<Triangle> scene_triangles(const aiScene& scene, bool& finite)
+// Options may stand before or after the file names.
+bool parse_options(int argc, char** argv, Options& options)
 {
-    std::vector<Triangle> triangles;
-    finite = true;
-    for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
-        const aiMesh& mesh = *scene.mMeshes[m];
-        for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
-            const aiFace& face = mesh.mFaces[f];
-            if (face.mNumIndices != 3)
-                continue;
-            Triangle t{};
-            for (int k = 0; k < 3; ++k) {
-                t.corners[k] = corner_of(mesh, face.mIndices[k]);
-                finite = finite && finite_position(t.corners[k]);
-            }
-            triangles.push_back(t);
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--memory-limit" || word == "--time-limit") {
+            std::uint64_t value = 0;
+            if (i + 1 == argc || !positive_number(argv[++i], value) || value >= (std::uint64_t(1) << 31))
+                return false;
+            if (word == "--memory-limit")
+                options.memory_mib = value;
+            else
+                options.seconds = static_cast<int>(value);
+        } else if (word.size() > 1 && word[0] == '-') {
+            return false;
+        } else {
+            names.push_back(word);
         }
     }
-    return triangles;
+    if (names.size() != 2)
+        return false;
+    options.input = names[0];
+    options.output = names[1];
+    return true;
 }
 
-bool has_polygons(const aiScene& scene)
+struct Conversion {
+    const Options* options;
+    const OutputTarget* target;
+    int out_fd;
+    std::uint64_t memory_bytes;
+};
+
+void say(int fd, const std::string& line)
 {
-    for (unsigned m = 0; m < scene.mNumMeshes; ++m)
-        for (unsigned f = 0; f < scene.mMeshes[m]->mNumFaces; ++f)
-            if (scene.mMeshes[m]->mFaces[f].mNumIndices >= 3)
-                return true;
-    return false;
+    const std::string text = line + "\n";
+    if (write(fd, text.data(), text.size()) != ssize_t(text.size()))
+        _exit(3);
 }
 
-std::string directory_of(const std::string& path)
+std::string quoted(const std::string& name)
 {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return "'" + name + "'";
 }
 
-// Written beside OUTPUT under a temporary name, then renamed over it: a reader of OUTPUT never
-// sees half a file, and a failure leaves nothing behind.
-bool write_whole(const ConvertedMesh& mesh, const std::string& output, std::string& reason)
+bool write_output(const ConvertedMesh& mesh, const Conversion& c, std::string& reason)
 {
-    std::string temporary = directory_of(output) + "/.olvanta-convert-XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
+    std::FILE* out = fdopen(c.out_fd, "w");
+    if (!out) {
         reason = std::strerror(errno);
         return false;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    std::FILE* out = fdopen(fd, "w");
-    bool written = out && write_viewer_text(mesh, out);
-    written = (out ? std::fclose(out) == 0 : (close(fd), false)) && written;
-    if (!written || std::rename(temporary.c_str(), output.c_str()) != 0) {
-        reason = std::strerror(errno ? errno : EIO);
-        unlink(temporary.c_str());
+    errno = 0;
+    bool written = write_viewer_text(mesh, out) && std::fflush(out) == 0;
+    if (written && !c.target->direct)
+        written = fsync(c.out_fd) == 0;
+    const int error = errno ? errno : EIO;
+    if (std::fclose(out) != 0 && written) {
+        reason = std::strerror(errno);
         return false;
     }
-    return true;
+    if (!written)
+        reason = std::strerror(error);
+    return written;
+}
+
+// In the child: the import, the joining and the writing. What it says goes up the report pipe:
+// the stage it has reached, then "done V F" or the message of its failure.
+int convert_in_child(int report_fd, void* context)
+{
+    const Conversion& c = *static_cast<const Conversion*>(context);
+    const std::string& input = c.options->input;
+    say(report_fd, "importing");
+    std::vector<Triangle> triangles;
+    std::string reason;
+    if (!import_triangles(input, triangles, reason)) {
+        if (reason.find("std::bad_alloc") != std::string::npos)
+            reason = "ran out of memory reading " + quoted(input) + " (the limit is " +
+                     std::to_string(c.memory_bytes / mib) + " MiB; --memory-limit raises it)";
+        say(report_fd, "error " + reason);
+        return 1;
+    }
+    say(report_fd, "converting");
+    try {
+        const ConvertedMesh mesh = join_and_complete(triangles);
+        std::vector<Triangle>().swap(triangles);
+        if (!write_output(mesh, c, reason)) {
+            say(report_fd, "error cannot write " + quoted(c.target->named) + ": " + reason);
+            return 1;
+        }
+        say(report_fd, "done " + std::to_string(mesh.vertices.size()) + " " +
+                           std::to_string(mesh.corner_vertices.size() / 3));
+    } catch (const std::bad_alloc&) {
+        say(report_fd, "error ran out of memory converting " + quoted(input));
+        return 1;
+    }
+    return 0;
+}
+
+std::string last_line_starting(const std::string& report, const std::string& start)
+{
+    std::string found;
+    std::size_t at = 0;
+    while (at < report.size()) {
+        const std::size_t end = report.find('\n', at);
+        const std::string line = report.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.rfind(start, 0) == 0)
+            found = line.substr(start.size());
+        at = end == std::string::npos ? report.size() : end + 1;
+    }
+    return found;
+}
+
+std::string signal_name(int signal)
+{
+    std::string name = strsignal(signal);
+    if (!name.empty())
+        name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+    return name;
+}
+
+// One line for every way the child can end but success.
+std::string failure_of(const ChildEnding& ending, const Options& options, const Limits& limits)
+{
+    const std::string input = quoted(options.input);
+    const std::string error = last_line_starting(ending.report, "error ");
+    const bool imported = ending.report.find("converting\n") != std::string::npos;
+    switch (ending.how) {
+    case ChildEnding::not_started:
+        return std::string("cannot start the conversion: ") + std::strerror(errno);
+    case ChildEnding::timed_out:
+        return "gave up on " + input + " after " + std::to_string(limits.seconds) + " s" +
+               (imported ? "" : " (--time-limit allows more)");
+    case ChildEnding::signalled:
+        return (imported ? "converting " + input + " crashed (" : "the import library crashed on " + input + " (") +
+               signal_name(ending.status) + ")";
+    case ChildEnding::exited:
+        break;
+    }
+    return error.empty() ? "converting " + input + " failed (status " + std::to_string(ending.status) + ")" : error;
+}
+
+int convert(const Options& options)
+{
+    struct stat info {};
+    if (stat(options.input.c_str(), &info) != 0)
+        return fail("cannot read " + quoted(options.input) + ": " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode) || info.st_size == 0)
+        return fail(quoted(options.input) + " is " + (S_ISREG(info.st_mode) ? "empty" : "not a regular file"));
+    OutputTarget target;
+    std::string reason;
+    if (!plan_output(options.output, target, reason))
+        return fail("cannot write " + quoted(options.output) + ": " + reason);
+    const int out_fd = open_output(target, reason);
+    if (out_fd < 0)
+        return fail("cannot write " + quoted(options.output) + ": " + reason);
+
+    Limits limits = limits_for(std::uint64_t(info.st_size));
+    if (options.memory_mib)
+        limits.memory_bytes = options.memory_mib * mib;
+    if (options.seconds)
+        limits.seconds = options.seconds;
+    Conversion conversion{&options, &target, out_fd, limits.memory_bytes};
+    const ChildEnding ending = run_isolated(convert_in_child, &conversion, limits);
+    close(out_fd);
+    const std::string done = last_line_starting(ending.report, "done ");
+    if (ending.how != ChildEnding::exited || ending.status != 0 || done.empty()) {
+        discard_output(target);
+        return fail(failure_of(ending, options, limits));
+    }
+    if (!finish_output(target, reason))
+        return fail("cannot write " + quoted(options.output) + ": " + reason);
+    unsigned long vertices = 0, faces = 0;
+    std::sscanf(done.c_str(), "%lu %lu", &vertices, &faces);
+    std::printf("olvanta-convert: wrote %lu vertices and %lu faces to %s\n", vertices, faces, options.output.c_str());
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fputs("usage: olvanta-convert INPUT OUTPUT\n", stderr);
+    Options options;
+    if (!parse_options(argc, argv, options)) {
+        std::fputs(usage, stderr);
         return 2;
     }
-    const std::string input = argv[1], output = argv[2];
-    struct stat info {};
-    if (stat(input.c_str(), &info) != 0)
-        return fail("cannot read '" + input + "': " + std::strerror(errno));
-    if (!S_ISREG(info.st_mode) || info.st_size == 0)
-        return fail("'" + input + "' is " + (S_ISREG(info.st_mode) ? "empty" : "not a regular file"));
-
-    Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(input, 0);
-    if (!scene)
-        return fail("cannot read '" + input + "' as a mesh: " + importer.GetErrorString());
-    if (!has_polygons(*scene))
-        return fail("'" + input + "' holds no triangles (only points or lines, or nothing)");
-    scene = importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices |
-                                         aiProcess_SortByPType);
-    if (!scene)
-        return fail("cannot read '" + input + "' as a mesh: " + importer.GetErrorString());
-    bool finite = true;
-    const std::vector<Triangle> triangles = scene_triangles(*scene, finite);
-    if (triangles.empty())
-        return fail("'" + input + "' holds no triangles (only points or lines, or nothing)");
-    if (!finite)
-        return fail("'" + input + "' has vertex positions that are not finite numbers");
-
-    const ConvertedMesh mesh = join_and_complete(triangles);
-    std::string reason;
-    if (!write_whole(mesh, output, reason))
-        return fail("cannot write '" + output + "': " + reason);
-    std::printf("olvanta-convert: wrote %zu vertices and %zu faces to %s\n", mesh.vertices.size(),
-                mesh.corner_vertices.size() / 3, output.c_str());
-    return 0;
+    return convert(options);
 }

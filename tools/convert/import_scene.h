@@ -1,0 +1,18 @@
+// Reading a model file with the asset import library: the scene checked before anything works on
+// it, then triangulated and placed by its node transforms.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert_mesh.h"
+
+struct aiScene;
+
+// Every triangle of every mesh of the file. False, with a message that names the file, when the
+// library cannot read it, the scene it gives is damaged, or it holds no usable triangles.
+bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason);
+
+// What is wrong with a scene before any post-processing touches it: empty when nothing is. The
+// walk is iterative, so a node graph that loops or runs deep cannot exhaust the stack.
+std::string scene_fault(const aiScene& scene);

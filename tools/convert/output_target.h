@@ -1,0 +1,27 @@
+// Where the converter's output goes. A regular file or a new name is replaced whole, atomically;
+// a symbolic link stays a link and its target is replaced; a character device or a FIFO is
+// written into directly, as cp does.
+#pragma once
+
+#include <string>
+
+struct OutputTarget {
+    std::string named;     // OUTPUT as given
+    std::string path;      // the file that is replaced or written into, links followed
+    bool direct = false;   // written into as it is: a character device or a FIFO
+    bool exists = false;   // a regular file is there now; its permissions carry over
+    unsigned mode = 0666;  // the permissions a replacing file gets, before the umask
+    std::string temporary; // the whole new file until it takes path's place
+};
+
+// False with the system's reason when OUTPUT is nothing the converter may write.
+bool plan_output(const std::string& output, OutputTarget& target, std::string& reason);
+
+// The descriptor to write the text to: a new temporary file beside the target, or the target.
+int open_output(OutputTarget& target, std::string& reason);
+
+// After a whole, successful write: the temporary file takes the target's place.
+bool finish_output(const OutputTarget& target, std::string& reason);
+
+// After a failure: nothing of the attempt stays behind.
+void discard_output(const OutputTarget& target);
