@@ -122,17 +122,19 @@ bool write_output(const ConvertedMesh& mesh, const Conversion& c, std::string& r
         return false;
     }
     errno = 0;
-    bool written = write_viewer_text(mesh, out) && std::fflush(out) == 0;
-    if (written && !c.target->direct)
-        written = fsync(c.out_fd) == 0;
+    const bool written = write_viewer_text(mesh, out) && std::fflush(out) == 0;
     const int error = errno ? errno : EIO;
-    if (std::fclose(out) != 0 && written) {
+    if (!written) {
+        reason = std::strerror(error);
+        std::fclose(out);
+        return false;
+    }
+    const bool synced = sync_output(*c.target, c.out_fd, reason);
+    if (std::fclose(out) != 0 && synced) {
         reason = std::strerror(errno);
         return false;
     }
-    if (!written)
-        reason = std::strerror(error);
-    return written;
+    return synced;
 }
 
 // In the child: the import, the joining and the writing. What it says goes up the report pipe:
@@ -222,7 +224,7 @@ int convert(const Options& options)
     std::string reason;
     if (!plan_output(options.output, target, reason))
         return fail("cannot write " + quoted(options.output) + ": " + reason);
-    const int out_fd = open_output(target, reason);
+    const int out_fd = open_output(target, "olvanta-convert", reason);
     if (out_fd < 0)
         return fail("cannot write " + quoted(options.output) + ": " + reason);
 

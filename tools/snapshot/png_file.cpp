@@ -1,3 +1,4 @@
+// Pictures as 8-bit RGB PNG files, through libpng's simplified interface.
 #include "png_file.h"
 
 #include <png.h>
@@ -5,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-bool write_png(const Image& image, const std::string& path)
+bool write_png(const Image& image, std::FILE* out)
 {
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
@@ -19,7 +20,7 @@ bool write_png(const Image& image, const std::string& path)
         bytes.push_back(png_byte(p.g));
         bytes.push_back(png_byte(p.b));
     }
-    return png_image_write_to_file(&png, path.c_str(), 0, bytes.data(), 0, nullptr) != 0;
+    return png_image_write_to_stdio(&png, out, 0, bytes.data(), 0, nullptr) != 0;
 }
 
 bool read_png(const std::string& path, Image& image)

@@ -1,9 +1,11 @@
 // Pictures to and from PNG files.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "x_session.h"
 
-bool write_png(const Image& image, const std::string& path);
+// False when the stream fails; errno then says why.
+bool write_png(const Image& image, std::FILE* out);
 bool read_png(const std::string& path, Image& image);

@@ -1,6 +1,6 @@
-// Where the converter's output goes. A regular file or a new name is replaced whole, atomically;
-// a symbolic link stays a link and its target is replaced; a character device or a FIFO is
-// written into directly, as cp does.
+// Where a tool's output goes. A regular file or a new name is replaced whole, atomically: the new
+// text is written beside it and renamed over it only when complete. A symbolic link stays a link
+// and its target is replaced; a character device or a FIFO is written into directly, as cp does.
 #pragma once
 
 #include <string>
@@ -17,8 +17,12 @@ struct OutputTarget {
 // False with the system's reason when OUTPUT is nothing the converter may write.
 bool plan_output(const std::string& output, OutputTarget& target, std::string& reason);
 
-// The descriptor to write the text to: a new temporary file beside the target, or the target.
-int open_output(OutputTarget& target, std::string& reason);
+// The descriptor to write to: a new temporary file beside the target (named after `tool`), or
+// the target itself.
+int open_output(OutputTarget& target, const std::string& tool, std::string& reason);
+
+// Everything written has reached the disk (a file) or the reader (a device or FIFO).
+bool sync_output(const OutputTarget& target, int fd, std::string& reason);
 
 // After a whole, successful write: the temporary file takes the target's place.
 bool finish_output(const OutputTarget& target, std::string& reason);

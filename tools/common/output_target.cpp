@@ -74,7 +74,7 @@ bool plan_output(const std::string& output, OutputTarget& target, std::string& r
     return true;
 }
 
-int open_output(OutputTarget& target, std::string& reason)
+int open_output(OutputTarget& target, const std::string& tool, std::string& reason)
 {
     if (target.direct) {
         const int fd = open(target.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -82,7 +82,7 @@ int open_output(OutputTarget& target, std::string& reason)
             fail(reason, errno);
         return fd;
     }
-    std::string temporary = directory_of(target.path) + "/.olvanta-convert-XXXXXX";
+    std::string temporary = directory_of(target.path) + "/." + tool + "-XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
         fail(reason, errno);
@@ -93,6 +93,13 @@ int open_output(OutputTarget& target, std::string& reason)
     umask(mask);
     fchmod(fd, target.exists ? target.mode : target.mode & ~mask);
     return fd;
+}
+
+bool sync_output(const OutputTarget& target, int fd, std::string& reason)
+{
+    if (target.direct || fsync(fd) == 0)
+        return true;
+    return fail(reason, errno);
 }
 
 bool finish_output(const OutputTarget& target, std::string& reason)
