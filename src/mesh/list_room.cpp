@@ -39,10 +39,11 @@ void move_in_slices(std::vector<Record>& into, std::vector<Record>& from, std::s
 
 void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes)
 {
+    // One more record: the last may begin inside the bytes and end past them.
     const std::uint64_t vertices = mesh.vertices.size() + std::min<std::uint64_t>(
-        bytes / shortest_vertex_record + 1, most_list_bytes / sizeof(Vertex));
+        bytes / shortest_vertex_record + 2, most_list_bytes / sizeof(Vertex));
     const std::uint64_t faces = mesh.faces.size() + std::min<std::uint64_t>(
-        bytes / shortest_face_record + 1, most_list_bytes / sizeof(Face));
+        bytes / shortest_face_record + 2, most_list_bytes / sizeof(Face));
     try {
         mesh.vertices.reserve(static_cast<std::size_t>(vertices));
         mesh.faces.reserve(static_cast<std::size_t>(faces));

@@ -6,7 +6,7 @@
 
 #include "mesh/mesh_store.h"
 
-// Room for every record `bytes` of text could hold, up to most_list_bytes in all, so the lists
+// Room for every record that begins in `bytes` of text, up to most_list_bytes in all, so the lists
 // never move while they grow. Pages that no record reaches stay address space, not memory.
 // When even the address space is not to be had, the lists grow as usual.
 void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes);

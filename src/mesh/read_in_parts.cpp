@@ -118,11 +118,11 @@ std::vector<Part> cut_into_parts(const ByteSource& source, int parts, const Read
 }
 
 // The first part's lists take every record in the end, so they have room for the whole source;
-// each later part's lists, room for its own bytes and a record running on past them. Every part
-// reserves on its own thread, so the pages come in on both cores.
+// each later part's lists, room for the records that begin in its own bytes. Every part reserves
+// on its own thread, so the pages come in on both cores.
 void reserve_and_read(Part& part, bool first, std::uint64_t source_size)
 {
-    const std::uint64_t bytes = first ? source_size : part.stop - part.begin + longest_record;
+    const std::uint64_t bytes = first ? source_size : part.stop - part.begin;
     reserve_for_text(part.mesh, bytes, part.reader.most_list_bytes);
     read_part(part, !first);
 }

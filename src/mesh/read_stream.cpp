@@ -49,7 +49,7 @@ ReadingResult read_stream(const ByteSource& source, MeshStore& mesh, const Readi
     try {
         for (std::uint64_t stop = limits.segment_bytes;; stop += limits.segment_bytes) {
             MeshStore& segment = segments.back();
-            reserve_for_text(segment, limits.segment_bytes + longest_record, limits.most_list_bytes);
+            reserve_for_text(segment, limits.segment_bytes, limits.most_list_bytes);
             read_records_before(reader, segment, stop);
             if (reader.outcome != ReadOutcome::complete || stream_ended(reader))
                 break;
