@@ -35,21 +35,37 @@ void move_in_slices(std::vector<Record>& into, std::vector<Record>& from, std::s
     std::vector<Record>().swap(from);
 }
 
+// One more record: the last may begin inside the bytes and end past them.
+std::uint64_t most_vertices_in(std::uint64_t bytes)
+{
+    return bytes / shortest_vertex_record + 2;
+}
+
+std::uint64_t most_faces_in(std::uint64_t bytes)
+{
+    return bytes / shortest_face_record + 2;
+}
+
 } // namespace
 
 void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes)
 {
-    // One more record: the last may begin inside the bytes and end past them.
-    const std::uint64_t vertices = mesh.vertices.size() + std::min<std::uint64_t>(
-        bytes / shortest_vertex_record + 2, most_list_bytes / sizeof(Vertex));
-    const std::uint64_t faces = mesh.faces.size() + std::min<std::uint64_t>(
-        bytes / shortest_face_record + 2, most_list_bytes / sizeof(Face));
+    const std::uint64_t vertices =
+        mesh.vertices.size() + std::min<std::uint64_t>(most_vertices_in(bytes), most_list_bytes / sizeof(Vertex));
+    const std::uint64_t faces =
+        mesh.faces.size() + std::min<std::uint64_t>(most_faces_in(bytes), most_list_bytes / sizeof(Face));
     try {
         mesh.vertices.reserve(static_cast<std::size_t>(vertices));
         mesh.faces.reserve(static_cast<std::size_t>(faces));
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
+}
+
+bool has_room_for_text(const MeshStore& mesh, std::uint64_t bytes)
+{
+    return mesh.vertices.capacity() - mesh.vertices.size() >= most_vertices_in(bytes) &&
+           mesh.faces.capacity() - mesh.faces.size() >= most_faces_in(bytes);
 }
 
 void move_records(std::vector<Vertex>& into, std::vector<Vertex>& from, std::size_t first)

@@ -11,6 +11,9 @@
 // When even the address space is not to be had, the lists grow as usual.
 void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes);
 
+// Whether the lists can take every record that begins in `bytes` more of text without moving.
+bool has_room_for_text(const MeshStore& mesh, std::uint64_t bytes);
+
 // Appends from[first...] to `into`, giving up the pages of `from` as they are copied, then
 // empties `from`.
 void move_records(std::vector<Vertex>& into, std::vector<Vertex>& from, std::size_t first);

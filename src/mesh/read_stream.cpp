@@ -47,14 +47,16 @@ ReadingResult read_stream(const ByteSource& source, MeshStore& mesh, const Readi
     std::vector<MeshStore> segments(1);
     segments[0] = std::move(mesh);
     try {
+        reserve_for_text(segments[0], limits.segment_bytes, limits.most_list_bytes);
         for (std::uint64_t stop = limits.segment_bytes;; stop += limits.segment_bytes) {
-            MeshStore& segment = segments.back();
-            reserve_for_text(segment, limits.segment_bytes, limits.most_list_bytes);
-            read_records_before(reader, segment, stop);
+            read_records_before(reader, segments.back(), stop);
             if (reader.outcome != ReadOutcome::complete || stream_ended(reader))
                 break;
-            reader.earlier_list_bytes += list_bytes(segment);
+            if (has_room_for_text(segments.back(), limits.segment_bytes))
+                continue;
+            reader.earlier_list_bytes += list_bytes(segments.back());
             segments.emplace_back();
+            reserve_for_text(segments.back(), limits.segment_bytes, limits.most_list_bytes);
         }
         join_segments(segments, mesh);
     } catch (const std::bad_alloc&) {
