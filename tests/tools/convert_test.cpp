@@ -2,6 +2,7 @@
 // viewer's format and read back through the viewer's own reader.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -384,6 +385,40 @@ TEST(Convert, RefusesEveryInputItCannotConvertWithOneLineAndStatusOne)
 {
     for (const RefusalCase& c : refusals)
         expect_refusal(c);
+}
+
+// Whether any process's command line holds the word.
+bool a_process_names(const std::string& word)
+{
+    DIR* processes = opendir("/proc");
+    bool found = false;
+    while (dirent* entry = processes ? readdir(processes) : nullptr)
+        if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9')
+            found = found || read_whole_file("/proc/" + std::string(entry->d_name) + "/cmdline").find(word) != std::string::npos;
+    if (processes)
+        closedir(processes);
+    return found;
+}
+
+// Killed while the import library runs for ever, the converter takes its import down with it.
+TEST(Convert, KilledItLeavesNoImportRunning)
+{
+    const std::string dir = temporary_directory();
+    const std::string input = dir + "/endless.ply";
+    write_bytes(input, "ply\nformat ascii 1.0");
+    const pid_t converter = fork();
+    if (converter == 0) {
+        execl(OLVANTA_CONVERT_PATH, OLVANTA_CONVERT_PATH, input.c_str(), (dir + "/out.txt").c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(500000);
+    EXPECT_TRUE(a_process_names(input)) << "the import is running";
+    kill(converter, SIGKILL);
+    waitpid(converter, nullptr, 0);
+    usleep(300000);
+    EXPECT_FALSE(a_process_names(input)) << "no import is left running";
+    remove_directory(dir);
 }
 
 } // namespace

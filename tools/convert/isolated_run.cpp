@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,8 +26,20 @@ void silence_output()
     dup2(nowhere, STDERR_FILENO);
 }
 
-[[noreturn]] void run_child(IsolatedWork work, void* context, const Limits& limits, int report_fd)
+// Should the parent be killed before it can end the child, the child ends with it; and it never
+// works longer than the deadline allows, whoever watches it.
+void end_with_parent(pid_t parent, int seconds)
 {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(1);
+    const rlimit work{rlim_t(seconds) + 1, rlim_t(seconds) + 1};
+    setrlimit(RLIMIT_CPU, &work);
+}
+
+[[noreturn]] void run_child(IsolatedWork work, void* context, const Limits& limits, int report_fd, pid_t parent)
+{
+    end_with_parent(parent, limits.seconds);
     silence_output();
     const rlimit memory{limits.memory_bytes, limits.memory_bytes};
     setrlimit(RLIMIT_AS, &memory);
@@ -72,6 +85,7 @@ ChildEnding run_isolated(IsolatedWork work, void* context, const Limits& limits)
     if (pipe2(report, O_CLOEXEC) != 0)
         return ChildEnding{};
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         close(report[0]);
@@ -80,7 +94,7 @@ ChildEnding run_isolated(IsolatedWork work, void* context, const Limits& limits)
     }
     if (pid == 0) {
         close(report[0]);
-        run_child(work, context, limits, report[1]);
+        run_child(work, context, limits, report[1], parent);
     }
     close(report[1]);
     fcntl(report[0], F_SETFL, O_NONBLOCK);

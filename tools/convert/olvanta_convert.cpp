@@ -2,6 +2,7 @@
 // OFF and many more) into the viewer's text format. The import runs in a child process with
 // limits on memory and time, so no file can crash the converter or make it run away; every
 // input ends in success or in one line that names the file and the reason.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +199,11 @@ std::string failure_of(const ChildEnding& ending, const Options& options, const 
     const std::string input = quoted(options.input);
     const std::string error = last_line_starting(ending.report, "error ");
     const bool imported = ending.report.find("converting\n") != std::string::npos;
+    const bool out_of_time = ending.how == ChildEnding::timed_out ||
+                             (ending.how == ChildEnding::signalled && ending.status == SIGXCPU);
+    if (out_of_time)
+        return "gave up on " + input + " after " + std::to_string(limits.seconds) + " s" +
+               (imported ? "" : " (--time-limit allows more)");
     switch (ending.how) {
     case ChildEnding::not_started:
         return std::string("cannot start the conversion: ") + std::strerror(errno);
