@@ -166,6 +166,35 @@ const Step* continue_until_in_step(ChunkReader& reader, MeshStore& into, const P
     return nullptr;
 }
 
+// A part's list that comes first (nothing before it, none of its records undone) is taken whole,
+// without a copy, when it has room for what the later parts bring; exporters write all vertices
+// before all faces, so one part's faces are often all the faces there are.
+template <typename Record>
+void take_records(std::vector<Record>& into, std::vector<Record>& from, std::size_t first, std::size_t later)
+{
+    if (into.empty() && first == 0 && from.capacity() - from.size() >= later) {
+        into.swap(from);
+        return;
+    }
+    move_records(into, from, first);
+}
+
+std::size_t vertices_after(const std::vector<Part>& parts, std::size_t i)
+{
+    std::size_t count = 0;
+    for (++i; i < parts.size(); ++i)
+        count += parts[i].mesh.vertices.size();
+    return count;
+}
+
+std::size_t faces_after(const std::vector<Part>& parts, std::size_t i)
+{
+    std::size_t count = 0;
+    for (++i; i < parts.size(); ++i)
+        count += parts[i].mesh.faces.size();
+    return count;
+}
+
 // Walks the parts in order, joining each to the one before, and moves their records into mesh.
 // When two readings never meet, the rest is read here, alone.
 ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
@@ -177,8 +206,8 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
         cut_short = cut_short || reader->cut_short;
         if (!meeting)
             break;
-        move_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices);
-        move_records(mesh.faces, parts[i].mesh.faces, meeting->faces);
+        take_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices, vertices_after(parts, i));
+        take_records(mesh.faces, parts[i].mesh.faces, meeting->faces, faces_after(parts, i));
         reader = &parts[i].reader;
         cut_short = cut_short || reader->cut_short;
     }
