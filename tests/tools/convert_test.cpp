@@ -244,7 +244,10 @@ TEST_P(Convert, RoundTripsThroughTheViewersReader)
 
     const CommandRun run = convert(input, output);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n");
+    const std::string wrote = "olvanta-convert: wrote " + std::to_string(c.vertices) + " vertices and 8 faces to " + output + "\n";
+    EXPECT_EQ(run.out.substr(0, wrote.size()), wrote);
+    const bool far_away = std::abs(o.dz) > 10;
+    EXPECT_EQ(run.out.find("olvanta-convert: hint: ") == wrote.size(), far_away) << run.out;
 
     MeshStore mesh;
     ASSERT_EQ(read_mesh_file(output, mesh).outcome, ReadOutcome::complete);
@@ -372,6 +375,10 @@ TEST(Convert, AnswersAWrongCommandLineWithTheUsageAndStatusTwo)
         {"--time-limit", "0", "in.obj", "out.txt"},
         {"--memory-limit", "lots", "in.obj", "out.txt"},
         {"--memory-limit", "-5", "in.obj", "out.txt"},
+        {"--up", "w", "in.obj", "out.txt"},
+        {"in.obj", "out.txt", "--up"},
+        {"--fit", "in.obj"},
+        {"-f", "in.obj", "out.txt"},
     };
     for (const std::vector<std::string>& words : wrong) {
         const CommandRun run = convert(words);
@@ -379,6 +386,79 @@ TEST(Convert, AnswersAWrongCommandLineWithTheUsageAndStatusTwo)
         EXPECT_EQ(run.err.rfind("usage: olvanta-convert ", 0), 0u) << run.err;
         EXPECT_EQ(run.out, "");
     }
+}
+
+TEST(Convert, HelpListsEveryOptionOnStandardOutput)
+{
+    const CommandRun run = convert(std::vector<std::string>{"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    for (const char* option : {"--up AXIS", "--fit", "--memory-limit MIB", "--time-limit SECONDS", "--help"})
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+}
+
+// A column 40 mm wide, 120 mm tall along Y and 20 mm deep, half a metre from the origin, as a
+// Y-up exporter in millimetres writes it.
+std::string column_in_millimetres()
+{
+    std::string text;
+    for (int i = 0; i < 8; ++i)
+        text += "v " + std::to_string(500 + 40 * (i & 1)) + " " + std::to_string(120 * (i >> 1 & 1)) + " " +
+                std::to_string(300 + 20 * (i >> 2 & 1)) + "\n";
+    for (const char* face : {"1 3 4 2", "5 6 8 7", "1 2 6 5", "3 7 8 4", "1 5 7 3", "2 4 8 6"})
+        text += std::string("f ") + face + "\n";
+    return text;
+}
+
+MeshStore read_back(const std::string& path)
+{
+    MeshStore mesh;
+    read_mesh_file(path, mesh);
+    return mesh;
+}
+
+std::array<double, 6> box_of(const MeshStore& mesh)
+{
+    std::array<double, 6> box{HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const Vertex& v : mesh.vertices) {
+        const double p[3] = {v.x, v.y, v.z};
+        for (int k = 0; k < 3; ++k) {
+            box[k] = std::min(box[k], p[k]);
+            box[k + 3] = std::max(box[k + 3], p[k]);
+        }
+    }
+    return box;
+}
+
+TEST(Convert, UpAndFitStandAYUpModelInMillimetresUprightInTheFirstView)
+{
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/column.obj", column_in_millimetres());
+    // Options after the names work as well as before them.
+    const CommandRun run = convert({dir + "/column.obj", dir + "/column.txt", "--fit", "--up", "y"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "olvanta-convert: wrote 8 vertices and 12 faces to " + dir + "/column.txt\n");
+    const std::array<double, 6> box = box_of(read_back(dir + "/column.txt"));
+    // 40 x 20 x 120 mm scaled by 2.5 / 120.
+    const double expected[6] = {-20 / 48.0, -10 / 48.0, -1.25, 20 / 48.0, 10 / 48.0, 1.25};
+    for (int k = 0; k < 6; ++k)
+        EXPECT_NEAR(box[k], expected[k], 1e-6) << "tall along Z, centred, 2.5 units high: " << k;
+    remove_directory(dir);
+}
+
+TEST(Convert, HintsAtFitWhenTheModelWouldShowBadlyAndWritesItAsItIs)
+{
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/column.obj", column_in_millimetres());
+    const CommandRun run = convert(dir + "/column.obj", dir + "/column.txt");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "olvanta-convert: wrote 8 vertices and 12 faces to " + dir +
+                           "/column.txt\nolvanta-convert: hint: the model is 120 units across and its centre lies "
+                           "608 units from the origin, but the first view shows about 5 units around the origin; "
+                           "--fit moves and scales it into view\n");
+    const std::array<double, 6> box = box_of(read_back(dir + "/column.txt"));
+    EXPECT_EQ(box, (std::array<double, 6>{500, 0, 300, 540, 120, 320})) << "positions exactly as the file has them";
+    remove_directory(dir);
 }
 
 TEST(Convert, RefusesEveryInputItCannotConvertWithOneLineAndStatusOne)

@@ -1,7 +1,8 @@
-// olvanta-convert INPUT OUTPUT: any mesh file the asset import library reads (OBJ, PLY, STL,
-// OFF and many more) into the viewer's text format. The import runs in a child process with
-// limits on memory and time, so no file can crash the converter or make it run away; every
-// input ends in success or in one line that names the file and the reason.
+// olvanta-convert [OPTIONS] INPUT OUTPUT: any mesh file the asset import library reads (OBJ, PLY,
+// STL, OFF and many more) into the viewer's text format, turned and fitted for its first view
+// when asked. The import runs in a child process with limits on memory and time, so no file can
+// crash the converter or make it run away; every input ends in success or in one line that
+// names the file and the reason.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,11 +20,25 @@
 #include "import_scene.h"
 #include "isolated_run.h"
 #include "output_target.h"
+#include "placement.h"
 
 namespace {
 
 const char* const usage =
-    "usage: olvanta-convert [--memory-limit MIB] [--time-limit SECONDS] INPUT OUTPUT\n";
+    "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"
+    "Converts a mesh in any format the Open Asset Import Library reads (OBJ, PLY, STL, OFF, glTF,\n"
+    "Collada, ...) into the viewer's text format. Options may stand before or after the names.\n"
+    "\n"
+    "  --up AXIS             the model's up axis: x, y, z, -x, -y or -z (default z). The model is\n"
+    "                        turned so that this axis points along +Z, the viewer's up; most\n"
+    "                        exporters write y\n"
+    "  --fit                 move and scale the model so that its bounding box is centred on the\n"
+    "                        origin and its largest side is 2.5 units, as the first view shows best\n"
+    "  --memory-limit MIB    memory the import may take (default: 4 GiB + 64 x the file's size)\n"
+    "  --time-limit SECONDS  time the import may take (default: 30 s + 1 s per MB)\n"
+    "  --help                this text\n"
+    "\n"
+    "Without --up and --fit, positions are written exactly as the file has them.\n";
 
 // Honest models need a few times their file's size while they are imported (compressed formats
 // more); a hostile header that declares billions of vertices fails within seconds.
@@ -56,6 +71,9 @@ struct Options {
     std::string input, output;
     std::uint64_t memory_mib = 0; // 0: from the file's size
     int seconds = 0;              // 0: from the file's size
+    UpAxis up = UpAxis::z;
+    bool fit = false;
+    bool help = false;
 };
 
 bool positive_number(const char* text, std::uint64_t& value)
@@ -75,7 +93,14 @@ bool parse_options(int argc, char** argv, Options& options)
     std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--memory-limit" || word == "--time-limit") {
+        if (word == "--help") {
+            options.help = true;
+        } else if (word == "--fit") {
+            options.fit = true;
+        } else if (word == "--up") {
+            if (i + 1 == argc || !parse_up_axis(argv[++i], options.up))
+                return false;
+        } else if (word == "--memory-limit" || word == "--time-limit") {
             std::uint64_t value = 0;
             if (i + 1 == argc || !positive_number(argv[++i], value) || value >= (std::uint64_t(1) << 31))
                 return false;
@@ -89,6 +114,8 @@ bool parse_options(int argc, char** argv, Options& options)
             names.push_back(word);
         }
     }
+    if (options.help)
+        return true;
     if (names.size() != 2)
         return false;
     options.input = names[0];
@@ -156,6 +183,11 @@ int convert_in_child(int report_fd, void* context)
     }
     say(report_fd, "converting");
     try {
+        turn_up(triangles, c.options->up);
+        if (c.options->fit)
+            fit_into_view(triangles);
+        else if (const std::string hint = view_hint(bounds_of(triangles)); !hint.empty())
+            say(report_fd, hint);
         const ConvertedMesh mesh = join_and_complete(triangles);
         std::vector<Triangle>().swap(triangles);
         if (!write_output(mesh, c, reason)) {
@@ -252,6 +284,9 @@ int convert(const Options& options)
     unsigned long vertices = 0, faces = 0;
     std::sscanf(done.c_str(), "%lu %lu", &vertices, &faces);
     std::printf("olvanta-convert: wrote %lu vertices and %lu faces to %s\n", vertices, faces, options.output.c_str());
+    const std::string hint = last_line_starting(ending.report, "hint: ");
+    if (!hint.empty())
+        std::printf("olvanta-convert: hint: %s\n", hint.c_str());
     return 0;
 }
 
@@ -263,6 +298,10 @@ int main(int argc, char** argv)
     if (!parse_options(argc, argv, options)) {
         std::fputs(usage, stderr);
         return 2;
+    }
+    if (options.help) {
+        std::fputs(usage, stdout);
+        return 0;
     }
     return convert(options);
 }

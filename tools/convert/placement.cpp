@@ -1,0 +1,109 @@
+// Turning, fitting and judging a model's place in the viewer's first view.
+#include "placement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// The first view: the eye 5 units from the origin with a 60 degree field, the grid 20 units wide.
+const double fitted_size = 2.5;
+const double largest_that_shows = 50;
+const double smallest_that_shows = 0.05;
+const double farthest_centre = 10;
+
+// Where +Z goes from each up axis; each is a quarter or half turn about X or Y.
+void turn(float v[3], UpAxis up)
+{
+    const float x = v[0], y = v[1], z = v[2];
+    switch (up) {
+    case UpAxis::z: return;
+    case UpAxis::y: v[0] = x, v[1] = -z, v[2] = y; return;        // +90 degrees about X
+    case UpAxis::minus_y: v[0] = x, v[1] = z, v[2] = -y; return;  // -90 degrees about X
+    case UpAxis::minus_z: v[0] = x, v[1] = -y, v[2] = -z; return; // 180 degrees about X
+    case UpAxis::x: v[0] = -z, v[1] = y, v[2] = x; return;        // -90 degrees about Y
+    case UpAxis::minus_x: v[0] = z, v[1] = y, v[2] = -x; return;  // +90 degrees about Y
+    }
+}
+
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return text;
+}
+
+} // namespace
+
+bool parse_up_axis(const std::string& word, UpAxis& axis)
+{
+    static const struct {
+        const char* word;
+        UpAxis axis;
+    } axes[] = {{"x", UpAxis::x},        {"y", UpAxis::y},        {"z", UpAxis::z},
+                {"-x", UpAxis::minus_x}, {"-y", UpAxis::minus_y}, {"-z", UpAxis::minus_z}};
+    for (const auto& a : axes)
+        if (word == a.word) {
+            axis = a.axis;
+            return true;
+        }
+    return false;
+}
+
+void turn_up(std::vector<Triangle>& triangles, UpAxis up)
+{
+    for (Triangle& t : triangles)
+        for (Corner& c : t.corners) {
+            turn(c.position, up);
+            turn(c.normal, up);
+        }
+}
+
+Bounds bounds_of(const std::vector<Triangle>& triangles)
+{
+    Bounds b{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+    for (const Triangle& t : triangles)
+        for (const Corner& c : t.corners)
+            for (int k = 0; k < 3; ++k) {
+                b.min[k] = std::min(b.min[k], double(c.position[k]));
+                b.max[k] = std::max(b.max[k], double(c.position[k]));
+            }
+    return b;
+}
+
+double largest_side(const Bounds& b)
+{
+    return std::max({b.max[0] - b.min[0], b.max[1] - b.min[1], b.max[2] - b.min[2]});
+}
+
+void fit_into_view(std::vector<Triangle>& triangles)
+{
+    const Bounds b = bounds_of(triangles);
+    const double side = largest_side(b);
+    const double scale = side > 0 ? fitted_size / side : 1.0;
+    const double centre[3] = {(b.min[0] + b.max[0]) / 2, (b.min[1] + b.max[1]) / 2, (b.min[2] + b.max[2]) / 2};
+    for (Triangle& t : triangles)
+        for (Corner& c : t.corners)
+            for (int k = 0; k < 3; ++k)
+                c.position[k] = static_cast<float>((double(c.position[k]) - centre[k]) * scale);
+}
+
+std::string view_hint(const Bounds& b)
+{
+    const double side = largest_side(b);
+    const double centre[3] = {(b.min[0] + b.max[0]) / 2, (b.min[1] + b.max[1]) / 2, (b.min[2] + b.max[2]) / 2};
+    const double distance = std::sqrt(centre[0] * centre[0] + centre[1] * centre[1] + centre[2] * centre[2]);
+    std::string trouble;
+    if (side > largest_that_shows)
+        trouble = "the model is " + number(side) + " units across";
+    else if (side < smallest_that_shows)
+        trouble = "the model is only " + number(side) + " units across";
+    if (distance > farthest_centre)
+        trouble += (trouble.empty() ? "the model's centre lies " : " and its centre lies ") + number(distance) +
+                   " units from the origin";
+    if (trouble.empty())
+        return "";
+    return "hint: " + trouble + ", but the first view shows about 5 units around the origin; --fit moves and "
+           "scales it into view";
+}
