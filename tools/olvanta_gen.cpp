@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "olvanta_version.h"
 
 namespace {
 
@@ -49,10 +52,25 @@ void write_faces(const Torus& t)
 
 } // namespace
 
+const char* const usage =
+    "usage: olvanta-gen RINGS SIDES [MAJOR_RADIUS MINOR_RADIUS]\n"
+    "Writes a torus of RINGS x SIDES vertices and twice as many triangles in the viewer's format\n"
+    "to standard output (radii 1 and 0.35 unless given).\n"
+    "  --help     this text\n"
+    "  --version  the version\n";
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("olvanta-gen %s\n", OLVANTA_VERSION);
+        return 0;
+    }
     if (argc != 3 && argc != 5) {
-        std::fputs("usage: olvanta-gen RINGS SIDES [MAJOR_RADIUS MINOR_RADIUS]\n", stderr);
+        std::fputs(usage, stderr);
         return 2;
     }
     Torus t{std::atol(argv[1]), std::atol(argv[2]), 1.0, 0.35};

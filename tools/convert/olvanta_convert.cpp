@@ -19,6 +19,7 @@
 #include "convert_mesh.h"
 #include "import_scene.h"
 #include "isolated_run.h"
+#include "olvanta_version.h"
 #include "output_target.h"
 #include "placement.h"
 
@@ -37,6 +38,7 @@ const char* const usage =
     "  --memory-limit MIB    memory the import may take (default: 4 GiB + 64 x the file's size)\n"
     "  --time-limit SECONDS  time the import may take (default: 30 s + 1 s per MB)\n"
     "  --help                this text\n"
+    "  --version             the version\n"
     "\n"
     "Without --up and --fit, positions are written exactly as the file has them.\n";
 
@@ -74,6 +76,7 @@ struct Options {
     UpAxis up = UpAxis::z;
     bool fit = false;
     bool help = false;
+    bool version = false;
 };
 
 bool positive_number(const char* text, std::uint64_t& value)
@@ -95,6 +98,8 @@ bool parse_options(int argc, char** argv, Options& options)
         const std::string word = argv[i];
         if (word == "--help") {
             options.help = true;
+        } else if (word == "--version") {
+            options.version = true;
         } else if (word == "--fit") {
             options.fit = true;
         } else if (word == "--up") {
@@ -114,7 +119,7 @@ bool parse_options(int argc, char** argv, Options& options)
             names.push_back(word);
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return true;
     if (names.size() != 2)
         return false;
@@ -301,6 +306,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(usage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("olvanta-convert %s\n", OLVANTA_VERSION);
         return 0;
     }
     return convert(options);

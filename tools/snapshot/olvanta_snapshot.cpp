@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "olvanta_version.h"
 #include "output_target.h"
 #include "png_file.h"
 #include "x_session.h"
@@ -23,7 +24,12 @@ namespace {
 const Rgb background{230, 230, 230};
 const char* const usage =
     "usage: olvanta-snapshot [--time-limit SECONDS] MESH OUT.png\n"
-    "       olvanta-snapshot --can-open-display\n";
+    "       olvanta-snapshot --can-open-display\n"
+    "Pictures the viewer's first frame of MESH in OUT.png, on a private X server: no screen needed.\n"
+    "  --time-limit SECONDS  how long the viewer may take to read MESH and open its window (30)\n"
+    "  --can-open-display    status 0 when a window could open on $DISPLAY, 1 otherwise\n"
+    "  --help                this text\n"
+    "  --version             the version\n";
 
 int fail(const std::string& message)
 {
@@ -187,6 +193,14 @@ int main(int argc, char** argv)
 {
     if (argc == 2 && std::string(argv[1]) == "--can-open-display")
         return can_open_display();
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("olvanta-snapshot %s\n", OLVANTA_VERSION);
+        return 0;
+    }
     Options options;
     if (!parse_options(argc, argv, options)) {
         std::fputs(usage, stderr);
