@@ -1,3 +1,5 @@
+// The reading loop the format was first read with: one character, then fscanf with the record's
+// format. Kept as the benchmark's baseline and the tests' second oracle.
 #include "fscanf_reader.h"
 
 MeshStore fscanf_read_stream(std::FILE* in)

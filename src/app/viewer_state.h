@@ -1,5 +1,6 @@
 // The viewer's one program-wide state record: display settings, view transform and drag state.
-// The display handler reads it; the mouse and menu handlers write it.
+// The display handler reads it; the mouse and menu handlers write it. Settings are plain int
+// codes, compared exactly: a value outside the listed codes selects nothing.
 #pragma once
 
 struct ViewerState {

@@ -50,7 +50,7 @@ void build_menus()
     glutAddMenuEntry("Smooth", smooth_code);
 
     v.show_menu = glutCreateMenu(on_menu);
-    glutAddMenuEntry("Cordinate Axis", axes_code);
+    glutAddMenuEntry("Cordinate Axis", axes_code); // spelled as users have always seen it
     glutAddMenuEntry("Ground", ground_code);
     glutAddMenuEntry("Bounding Box", bounding_box_code);
 

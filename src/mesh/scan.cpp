@@ -41,8 +41,10 @@ std::uint64_t digits_value(const char* p, const char* end, std::uint64_t value =
     return value;
 }
 
-// Eight bytes at a time: how many leading bytes are digits, and the value of those digits.
-// Bytes past the first non-digit may be disturbed by carries, but they are never looked at.
+// Eight bytes at a time, SWAR (SIMD within a register): how many leading bytes are digits, and
+// the value of those digits. Bytes past the first non-digit may be disturbed by carries, but
+// they are never looked at. The first byte must be the lowest: little-endian only.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the eight-byte digit scan reads bytes little-endian");
 struct DigitRun {
     int length;
     std::uint64_t value;

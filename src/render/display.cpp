@@ -95,5 +95,5 @@ void display()
     set_lighting();
     draw_mesh();
     glFlush();
-    glutSwapBuffers();
+    glutSwapBuffers(); // no effect on the single-buffered window, kept for a double-buffered one
 }
