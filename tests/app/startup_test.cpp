@@ -13,6 +13,7 @@
 #include "mesh/load_mesh.h"
 #include "render/display.h"
 #include "test_files.h"
+#include "viewer_texts.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ TEST(RunViewer, ReadsTheMeshThenSetsUpWindowMenusHandlersAndLight)
     int status = 0;
     const std::string shown = with_console("  " + mesh + "\n", [&] { status = run_viewer(&argc, argv); });
 
-    EXPECT_EQ(shown, "\n\n\t\t\t *** OLVANTA ***\n\nEnter File name: Loading file...");
+    EXPECT_EQ(shown, dialogue);
     EXPECT_EQ(status, 1) << "only a main loop that returns gets here";
     EXPECT_EQ(mesh_store.vertices.size(), 1u);
     EXPECT_EQ(mesh_store.faces.size(), 1u);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "test_files.h"
-#include "x_session.h"
+#include "../window/x_harness.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ TEST_F(Package, ItsProgramsRunUnpacked)
     const CommandRun generated = run_command("'" + bin + "olvanta-gen' 4 3");
     EXPECT_EQ(generated.status, 0);
     const std::string& text = generated.out;
-    const std::string torus = make_text_file(text);
+    const std::string torus = write_temporary_file(text);
     EXPECT_EQ(text.rfind("Vertex 1 ", 0), 0u);
     EXPECT_NE(text.find("\nVertex 12 "), std::string::npos);
     EXPECT_NE(text.find("\nFace 24 "), std::string::npos);
@@ -106,10 +106,10 @@ TEST_F(Package, ItsProgramsRunUnpacked)
     ASSERT_GT(server.pid, 0) << server.failure;
     Display* display = XOpenDisplay(server.display_name.c_str());
     ASSERT_NE(display, nullptr);
-    const ViewerRun viewer = launch_viewer_program(server.display_name, torus + "\n", bin + "olvanta");
+    const ViewerRun viewer = launch_viewer(server.display_name, torus + "\n", bin + "olvanta");
     const Window window = find_window(display, "Olvanta", 20000);
-    EXPECT_NE(window, 0u) << read_file(viewer.err_path);
-    EXPECT_EQ(read_file(viewer.out_path), "\n\n\t\t\t *** OLVANTA ***\n\nEnter File name: Loading file...");
+    EXPECT_NE(window, 0u) << read_whole_file(viewer.err_path);
+    EXPECT_EQ(read_whole_file(viewer.out_path), dialogue);
     stop_process(viewer.pid);
     XCloseDisplay(display);
     stop_process(server.pid);

@@ -30,7 +30,7 @@ bool exists(const std::string& path)
 TEST(Snapshot, WritesTheFirstFrameAsA650By650Png)
 {
     const std::string mesh = make_torus_file(1.0, 0.35, 24, 12);
-    const std::string base = make_text_file(""), picture = base + ".png";
+    const std::string base = write_temporary_file(""), picture = base + ".png";
     const CommandRun run = snapshot(mesh, picture);
     ASSERT_EQ(run.status, 0) << run.err;
     Image image;
@@ -48,9 +48,9 @@ TEST(Snapshot, WritesTheFirstFrameAsA650By650Png)
 
 TEST(Snapshot, RefusesAMissingMeshFileAndWritesNoPicture)
 {
-    const std::string base = make_text_file(""), picture = base + ".png";
+    const std::string base = write_temporary_file(""), picture = base + ".png";
     const CommandRun run = snapshot("/nonexistent/mesh.txt", picture);
-    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "olvanta-snapshot: cannot open '/nonexistent/mesh.txt': No such file or directory\n");
     EXPECT_FALSE(exists(picture));
     unlink(base.c_str());
@@ -79,10 +79,10 @@ TEST(Snapshot, AFailedWriteKeepsTheEarlierPictureAndSaysWhy)
     unlink(mesh.c_str());
 }
 
-// A FIFO whose writer never closes: the viewer is still reading it when the time runs out.
-TEST(Snapshot, SaysWhenTheViewerIsStillReadingTheMesh)
+// A FIFO whose writer never closes: the mesh is still being read when the time runs out.
+TEST(Snapshot, SaysWhenTheMeshIsStillBeingRead)
 {
-    const std::string fifo = make_text_file("");
+    const std::string fifo = write_temporary_file("");
     unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const pid_t writer = fork();
@@ -95,28 +95,130 @@ TEST(Snapshot, SaysWhenTheViewerIsStillReadingTheMesh)
         pause();
         _exit(0);
     }
-    const std::string base = make_text_file(""), picture = base + ".png";
+    const std::string base = write_temporary_file(""), picture = base + ".png";
     const CommandRun run = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --time-limit 3 '" + fifo +
                                        "' '" + picture + "'");
     kill(writer, SIGKILL);
     waitpid(writer, nullptr, 0);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "olvanta-snapshot: the viewer was still reading '" + fifo +
-                           "' when the time limit ended (3 s)\n");
+    EXPECT_EQ(run.err, "olvanta-snapshot: '" + fifo + "' was still being read when the time limit ended (3 s)\n");
     EXPECT_FALSE(exists(picture));
     unlink(fifo.c_str());
     unlink(base.c_str());
 }
 
-TEST(Snapshot, AnswersAWrongCommandLineWithTheUsageAndStatusTwo)
+struct WrongCase {
+    std::string words;
+    std::string reason; // the line before the usage
+};
+
+TEST(Snapshot, AnswersAWrongCommandLineWithTheReasonTheUsageAndStatusTwo)
 {
-    const std::string wrong[] = {"", "mesh.txt", "mesh.txt a.png b.png", "--style mesh.txt a.png",
-                                 "--time-limit 0 mesh.txt a.png", "mesh.txt a.png --time-limit"};
-    for (const std::string& words : wrong) {
-        const CommandRun run = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' " + words);
-        EXPECT_EQ(run.status, 2) << words;
-        EXPECT_EQ(run.err.rfind("usage: olvanta-snapshot ", 0), 0u) << words << ": " << run.err;
+    const WrongCase cases[] = {
+        {"", "a mesh and a picture to write are needed"},
+        {"mesh.txt", "a mesh and a picture to write are needed"},
+        {"mesh.txt a.png b.png", "a mesh and a picture to write are needed"},
+        {"--colour red mesh.txt a.png", "unknown option --colour"},
+        {"mesh.txt a.png --style", "--style needs a value"},
+        {"--style shaded mesh.txt a.png", "wrong value 'shaded' for --style"},
+        {"--lighting yes mesh.txt a.png", "wrong value 'yes' for --lighting"},
+        {"--projection parallel mesh.txt a.png", "wrong value 'parallel' for --projection"},
+        {"--hide grid mesh.txt a.png", "wrong value 'grid' for --hide"},
+        {"--hide ground,,box mesh.txt a.png", "wrong value 'ground,,box' for --hide"},
+        {"--turn 10,20 mesh.txt a.png", "wrong value '10,20' for --turn"},
+        {"--turn 10,20,nan mesh.txt a.png", "wrong value '10,20,nan' for --turn"},
+        {"--turn 0,0,361 mesh.txt a.png", "wrong value '0,0,361' for --turn"},
+        {"--zoom 0 mesh.txt a.png", "wrong value '0' for --zoom"},
+        {"--zoom -2 mesh.txt a.png", "wrong value '-2' for --zoom"},
+        {"--zoom 1e-50 mesh.txt a.png", "wrong value '1e-50' for --zoom"},
+        {"--pan 1,2,x mesh.txt a.png", "wrong value '1,2,x' for --pan"},
+        {"--turntable 0 mesh.txt a.png", "wrong value '0' for --turntable"},
+        {"--turntable 2.5 mesh.txt a.png", "wrong value '2.5' for --turntable"},
+        {"--size 8 mesh.txt a.png", "wrong value '8' for --size"},
+        {"--size 5000 mesh.txt a.png", "wrong value '5000' for --size"},
+        {"--time-limit 0 mesh.txt a.png", "wrong value '0' for --time-limit"},
+    };
+    for (const WrongCase& c : cases) {
+        const CommandRun run = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' " + c.words);
+        EXPECT_EQ(run.status, 2) << c.words;
+        const std::string first_line = "olvanta-snapshot: " + c.reason + "\n";
+        EXPECT_EQ(run.err.substr(0, first_line.size()), first_line) << c.words;
+        EXPECT_NE(run.err.find("usage: olvanta-snapshot "), std::string::npos) << c.words;
+        EXPECT_EQ(run.out, "") << c.words;
     }
+}
+
+TEST(Snapshot, HelpAndVersionGoToStandardOutput)
+{
+    const CommandRun help = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--style", "--lighting", "--projection", "--hide", "--turn", "--zoom", "--pan",
+                               "--turntable", "--size", "--time-limit"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    const CommandRun version = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("olvanta-snapshot ", 0), 0u);
+}
+
+// The turntable turns about Z in equal steps from the given angles, one picture each; its first
+// picture is the plain picture at those angles.
+TEST(Snapshot, TurntableStartsWithThePlainPictureAndTurnsOn)
+{
+    const std::string mesh = make_torus_file(1.0, 0.35, 24, 12);
+    char dir_template[] = "/tmp/olvanta-snapshot-test-XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    const std::string options = "--size 200 --turn -60,0,30 --style flat ";
+    const CommandRun plain = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' " + options + "'" + mesh +
+                                         "' '" + dir + "/plain.png'");
+    const CommandRun turntable = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' " + options +
+                                             "--turntable 4 '" + mesh + "' '" + dir + "/turn.png'");
+    const CommandRun quarter = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --size 200 --turn -60,0,120 "
+                                           "--style flat '" + mesh + "' '" + dir + "/quarter.png'");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(turntable.status, 0) << turntable.err;
+    ASSERT_EQ(quarter.status, 0) << quarter.err;
+    EXPECT_EQ(turntable.out, "olvanta-snapshot: wrote " + dir + "/turn-001.png to " + dir +
+                                 "/turn-004.png (4 pictures of 200 x 200) of " + mesh + "\n");
+    Image first, second, fourth, plain_image, quarter_image;
+    ASSERT_TRUE(read_png(dir + "/turn-001.png", first));
+    ASSERT_TRUE(read_png(dir + "/turn-002.png", second));
+    ASSERT_TRUE(read_png(dir + "/turn-004.png", fourth));
+    ASSERT_TRUE(read_png(dir + "/plain.png", plain_image));
+    ASSERT_TRUE(read_png(dir + "/quarter.png", quarter_image));
+    EXPECT_EQ(first.width, 200);
+    EXPECT_TRUE(first == plain_image) << "the first picture is the plain one";
+    EXPECT_TRUE(second == quarter_image) << "the second has turned a quarter about Z";
+    EXPECT_FALSE(fourth == first);
+    std::system(("rm -rf '" + dir + "'").c_str());
+    unlink(mesh.c_str());
+}
+
+// Options change the picture as the menu would: a few probes of what each one does.
+TEST(Snapshot, OptionsSetWhatTheMenuAndMouseSet)
+{
+    const std::string mesh = make_torus_file(1.0, 0.35, 10, 6); // a sparse wireframe
+    auto picture = [&](const std::string& options) {
+        const std::string path = write_temporary_file("") + ".png";
+        const CommandRun run =
+            run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' " + options + " '" + mesh + "' '" + path + "'");
+        Image image;
+        EXPECT_EQ(run.status, 0) << options << ": " << run.err;
+        EXPECT_TRUE(read_png(path, image)) << options;
+        unlink(path.c_str());
+        return image;
+    };
+    const Image plain = picture("");
+    EXPECT_GT(count_colour(plain, grid_grey, 3), 1000);
+    EXPECT_EQ(count_colour(picture("--hide ground"), grid_grey, 3), 0);
+    EXPECT_EQ(count_colour(picture("--hide box"), box_blue, 10), 0);
+    EXPECT_EQ(count_colour(picture("--hide axes"), axis_yellow, 10), 0);
+    EXPECT_GT(count_colour(picture("--style flat"), mesh_red), 2 * count_colour(plain, mesh_red));
+    EXPECT_LT(count_colour(picture("--zoom 0.5"), mesh_red), count_colour(plain, mesh_red) / 2);
+    EXPECT_LT(count_colour(picture("--style smooth --lighting on"), mesh_red, 10), 100) << "lit, not plain red";
+    const Image small = picture("--size 100");
+    EXPECT_EQ(small.width, 100);
+    EXPECT_EQ(small.height, 100);
+    unlink(mesh.c_str());
 }
 
 TEST(Snapshot, TellsWhetherTheNamedDisplayCanOpenAWindow)

@@ -37,7 +37,7 @@ pid_t start_rewriting(const std::string& path, const std::string& content)
 TEST_F(RealViewer, EveryStartOnAFileRewrittenMeanwhileOpensItsWindow)
 {
     const std::string mesh = make_torus_file(1.0, 0.35, 300, 300); // 13 MB: read in parts
-    const std::string content = read_file(mesh);
+    const std::string content = read_whole_file(mesh);
     ASSERT_GT(content.size(), 8u << 20);
     const pid_t writer = start_rewriting(mesh, content);
     const int starts = 12;
@@ -51,7 +51,7 @@ TEST_F(RealViewer, EveryStartOnAFileRewrittenMeanwhileOpensItsWindow)
                                    << (WIFSIGNALED(status) ? " by signal " + std::to_string(WTERMSIG(status)) : "");
         windows += opened && still_running ? 1 : 0;
         stop_process(viewer.pid);
-        const std::string said = read_file(viewer.err_path);
+        const std::string said = read_whole_file(viewer.err_path);
         told_of_change += said.find("changed while it was read") != std::string::npos ? 1 : 0;
         EXPECT_EQ(said.find("failed"), std::string::npos) << said;
         unlink(viewer.out_path.c_str());

@@ -32,8 +32,8 @@ TEST_F(RealViewer, ShowsTheDialogueAndTheMeshAsARedWireframe)
     XGetWindowAttributes(display, window, &attributes);
     EXPECT_EQ(attributes.width, 650);
     EXPECT_EQ(attributes.height, 650);
-    EXPECT_EQ(read_file(run.out_path), dialogue);
-    EXPECT_EQ(read_file(run.err_path), "");
+    EXPECT_EQ(read_whole_file(run.out_path), dialogue);
+    EXPECT_EQ(read_whole_file(run.err_path), "");
     for (const Pixel corner : {Pixel{6, 6}, Pixel{643, 6}, Pixel{6, 150}, Pixel{643, 150}})
         EXPECT_TRUE(near_colour(first.at(corner.x, corner.y), background, 2)) << corner.x << "," << corner.y;
     EXPECT_GT(count_colour(first, mesh_red), 5000);
@@ -63,7 +63,7 @@ struct Probe {
 
 TEST_F(RealViewer, DrawsGridAxesAndBoxWhereTheModelPutsThem)
 {
-    const std::string mesh = make_text_file(corner_mesh);
+    const std::string mesh = write_temporary_file(corner_mesh);
     open_viewer(mesh);
     const Probe probes[] = {
         {"grid line x = 2", 2, 2.25, 0, grid_grey},
@@ -92,8 +92,8 @@ TEST_F(RealViewer, DrawsGridAxesAndBoxWhereTheModelPutsThem)
 TEST_F(RealViewer, OpensAWindowWithoutMeshWhenTheFileCannotBeOpened)
 {
     open_viewer("/nonexistent/mesh.txt");
-    EXPECT_EQ(read_file(run.out_path), dialogue);
-    EXPECT_EQ(read_file(run.err_path),
+    EXPECT_EQ(read_whole_file(run.out_path), dialogue);
+    EXPECT_EQ(read_whole_file(run.err_path),
               "olvanta: cannot open '/nonexistent/mesh.txt': No such file or directory\n");
     EXPECT_EQ(count_colour(first, mesh_red), 0);
     EXPECT_EQ(count_colour(first, box_blue, 10), 0) << "no box for an empty mesh";
@@ -106,8 +106,8 @@ TEST_F(RealViewer, EndOfInputBeforeAFileNameExitsWithStatusOneAndNoWindow)
     run = launch_viewer(server.display_name, "");
     EXPECT_EQ(wait_for_exit(run.pid, 10000), 1);
     run.pid = -1;
-    EXPECT_EQ(read_file(run.out_path), "\n\n\t\t\t *** OLVANTA ***\n\nEnter File name: ");
-    EXPECT_EQ(read_file(run.err_path), "olvanta: no file name: standard input ended\n");
+    EXPECT_EQ(read_whole_file(run.out_path), banner_and_prompt);
+    EXPECT_EQ(read_whole_file(run.err_path), "olvanta: no file name: standard input ended\n");
     EXPECT_EQ(find_window(display, "Olvanta", 200), 0u);
 }
 

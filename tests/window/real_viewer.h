@@ -3,17 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
 #include "x_harness.h"
-
-const Rgb background{230, 230, 230}; // the clear colour 0.9
-const Rgb mesh_red{255, 0, 0};
-const Rgb grid_grey{150, 150, 150};
-const Rgb axis_blue{0, 0, 255};
-const Rgb axis_green{0, 255, 0};
-const Rgb axis_yellow{255, 255, 0};
-const Rgb box_blue{128, 128, 255};
-
-const char* const dialogue = "\n\n\t\t\t *** OLVANTA ***\n\nEnter File name: Loading file...";
 
 class RealViewer : public testing::Test {
 protected:
@@ -38,7 +29,7 @@ protected:
     {
         run = launch_viewer(server.display_name, typed_name + "\n");
         window = find_window(display, "Olvanta", 20000);
-        ASSERT_NE(window, 0u) << "no window; standard error:\n" << read_file(run.err_path);
+        ASSERT_NE(window, 0u) << "no window; standard error:\n" << read_whole_file(run.err_path);
         Window child;
         XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &window_x,
                               &window_y, &child);

@@ -1,26 +1,30 @@
+// The real viewer under a private Xvfb: its windows found and read back, XTest input, pixel
+// probes and the programs the tests start.
 #include "x_harness.h"
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-#include <thread>
+
+#include "test_files.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool before_deadline(Clock::time_point start, int timeout_ms)
+int x_errors = 0;
+
+// A window can vanish between two requests; the caller sees an empty picture and tries again.
+int count_x_error(Display*, XErrorEvent*)
 {
-    return Clock::now() - start < std::chrono::milliseconds(timeout_ms);
+    ++x_errors;
+    return 0;
 }
 
 struct MenuWindow {
@@ -29,19 +33,12 @@ struct MenuWindow {
 
 std::vector<MenuWindow> open_menus(Display* display)
 {
-    Window root_return, parent;
-    Window* children = nullptr;
-    unsigned count = 0;
     std::vector<MenuWindow> menus;
-    XQueryTree(display, DefaultRootWindow(display), &root_return, &parent, &children, &count);
-    for (unsigned i = 0; i < count; ++i) {
+    for (Window menu : viewable_windows_named(display, "freeglut menu")) {
         XWindowAttributes a;
-        if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
-            window_name(display, children[i]) == "freeglut menu")
+        if (XGetWindowAttributes(display, menu, &a))
             menus.push_back({a.x, a.y, a.width, a.height});
     }
-    if (children)
-        XFree(children);
     return menus;
 }
 
@@ -158,6 +155,18 @@ void drag(Display* display, unsigned button, int x0, int y0, int x1, int y1)
     release_button(display, button);
 }
 
+void drag_in_one_motion(Display* display, unsigned button, int x0, int y0, int x1, int y1)
+{
+    move_pointer(display, x0, y0);
+    press_button(display, button);
+    XTestFakeMotionEvent(display, -1, x1, y1, CurrentTime);
+    XSync(display, False);
+    pointer_x = x1;
+    pointer_y = y1;
+    pause_ms(50);
+    release_button(display, button);
+}
+
 bool choose_menu_entry(Display* display, int x, int y, int main_index, int sub_index)
 {
     move_pointer(display, x, y);
@@ -183,9 +192,115 @@ bool choose_menu_entry(Display* display, int x, int y, int main_index, int sub_i
     return true;
 }
 
-ViewerRun launch_viewer(const std::string& display_name, const std::string& typed)
+ViewerRun launch_viewer(const std::string& display_name, const std::string& typed, const std::string& program)
 {
-    return launch_viewer_program(display_name, typed, viewer_path());
+    const std::string viewer = program.empty() ? viewer_path() : program;
+    ViewerRun run;
+    run.out_path = write_temporary_file("");
+    run.err_path = write_temporary_file("");
+    const std::string input = write_temporary_file(typed);
+    const int input_fd = open(input.c_str(), O_RDONLY);
+    unlink(input.c_str());
+    run.pid = fork();
+    if (run.pid == 0) {
+        dup2(input_fd, 0);
+        dup2(open(run.out_path.c_str(), O_WRONLY), 1);
+        dup2(open(run.err_path.c_str(), O_WRONLY), 2);
+        setenv("DISPLAY", display_name.c_str(), 1);
+        setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+        execl(viewer.c_str(), viewer.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input_fd);
+    return run;
+}
+
+std::string window_name(Display* display, Window window)
+{
+    char* name = nullptr;
+    std::string result;
+    if (XFetchName(display, window, &name) && name) {
+        result = name;
+        XFree(name);
+    }
+    return result;
+}
+
+std::vector<Window> viewable_windows_named(Display* display, const std::string& title)
+{
+    Window root_return, parent;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> found;
+    XQueryTree(display, DefaultRootWindow(display), &root_return, &parent, &children, &count);
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a;
+        if (window_name(display, children[i]) == title && XGetWindowAttributes(display, children[i], &a) &&
+            a.map_state == IsViewable)
+            found.push_back(children[i]);
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+Window find_window(Display* display, const std::string& title, int timeout_ms)
+{
+    const auto start = Clock::now();
+    do {
+        const std::vector<Window> windows = viewable_windows_named(display, title);
+        if (!windows.empty())
+            return windows.front();
+        pause_ms(50);
+    } while (before_deadline(start, timeout_ms));
+    return 0;
+}
+
+Image capture(Display* display, Window window)
+{
+    XSetErrorHandler(count_x_error);
+    XWindowAttributes a;
+    Image image;
+    if (!XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable)
+        return image;
+    XImage* x_image = XGetImage(display, window, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+    if (!x_image)
+        return image;
+    image.width = a.width;
+    image.height = a.height;
+    image.pixels.reserve(std::size_t(a.width) * std::size_t(a.height));
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const unsigned long p = XGetPixel(x_image, x, y);
+            image.pixels.push_back({int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)});
+        }
+    XDestroyImage(x_image);
+    return image;
+}
+
+Image settled_picture(Display* display, Window window, const Image* before, int timeout_ms)
+{
+    const auto start = Clock::now();
+    Image last = capture(display, window);
+    while (before_deadline(start, timeout_ms)) {
+        pause_ms(150);
+        Image now = capture(display, window);
+        const bool changed_from_before = !before || !(now == *before);
+        if (now == last && changed_from_before && now.width > 0)
+            return now;
+        last = std::move(now);
+    }
+    return last;
+}
+
+Image wait_for_first_frame(Display* display, Window window, Rgb background_colour)
+{
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        Image image = settled_picture(display, window);
+        if (image.width > 0 && near_colour(image.at(2, 2), background_colour, 2))
+            return image;
+    }
+    return Image{};
 }
 
 std::string viewer_path()
@@ -200,7 +315,7 @@ std::string generator_path()
 
 std::string make_torus_file(double major_radius, double minor_radius, int rings, int sides)
 {
-    const std::string path = make_text_file("");
+    const std::string path = write_temporary_file("");
     const std::string command = generator_path() + " " + std::to_string(rings) + " " +
                                 std::to_string(sides) + " " + std::to_string(major_radius) + " " +
                                 std::to_string(minor_radius) + " > " + path;

@@ -1,35 +1,55 @@
-// olvanta-snapshot MESH OUT.png: the viewer's first frame of MESH as a picture, made where there
-// is no screen. It starts a private Xvfb, runs the real viewer there with MESH typed at its
-// prompt, reads the window back once the first frame stands still, then ends both. OUT.png is
-// written whole or not at all.
+// olvanta-snapshot [OPTIONS] MESH OUT.png: pictures of MESH as the viewer shows it, from any
+// angle and in any style, made where there is no screen. The mesh is read once with the viewer's
+// own reader; each picture is the viewer's own frame, drawn by its display function with its
+// state set from the options, in a window like the viewer's on a private Xvfb, and read back.
+// A turntable is one program, one window: each further picture costs a frame and a PNG.
+#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
-#include <vector>
+#include <thread>
 
+#include "app/viewer_state.h"
+#include "mesh/mesh_reader.h"
+#include "mesh/reading_report.h"
 #include "olvanta_version.h"
 #include "output_target.h"
+#include "picture_window.h"
 #include "png_file.h"
-#include "x_session.h"
+#include "private_x_server.h"
+#include "snapshot_options.h"
 
 namespace {
 
-const Rgb background{230, 230, 230};
 const char* const usage =
-    "usage: olvanta-snapshot [--time-limit SECONDS] MESH OUT.png\n"
+    "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n"
     "       olvanta-snapshot --can-open-display\n"
-    "Pictures the viewer's first frame of MESH in OUT.png, on a private X server: no screen needed.\n"
-    "  --time-limit SECONDS  how long the viewer may take to read MESH and open its window (30)\n"
-    "  --can-open-display    status 0 when a window could open on $DISPLAY, 1 otherwise\n"
-    "  --help                this text\n"
-    "  --version             the version\n";
+    "Pictures MESH as the viewer shows it, without a screen. Options set what the viewer's menu\n"
+    "and mouse set; without them the picture is the viewer's first frame.\n"
+    "  --style wireframe|flat|smooth        drawing style (wireframe)\n"
+    "  --lighting on|off                    lighting (off)\n"
+    "  --projection perspective|orthogonal  projection (perspective)\n"
+    "  --hide ground,axes,box               guides to leave out, any of the three\n"
+    "  --turn X,Y,Z                         degrees about X, Y and Z, as the viewer holds them\n"
+    "                                       (-65,0,45)\n"
+    "  --zoom F                             scale, above 0 (1)\n"
+    "  --pan X,Y,Z                          move, in model units (0,0,0)\n"
+    "  --turntable N                        N pictures turning about Z through 360 degrees,\n"
+    "                                       written as OUT-001.png, OUT-002.png, ...\n"
+    "  --size N                             pictures of N x N pixels, 16 to 4096 (650)\n"
+    "  --time-limit SECONDS                 for reading MESH (30)\n"
+    "  --can-open-display                   status 0 when a window could open on $DISPLAY\n"
+    "  --help, --version\n";
 
 int fail(const std::string& message)
 {
@@ -42,56 +62,41 @@ std::string quoted(const std::string& name)
     return "'" + name + "'";
 }
 
-// The viewer is built beside this program.
-std::string viewer_beside_me()
+// Whether a window could open on the display the environment names; scripts ask before they
+// start the viewer, which would otherwise end with the toolkit's bare error.
+int can_open_display()
 {
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return "olvanta";
-    const std::string path(self, std::size_t(length));
-    return path.substr(0, path.rfind('/') + 1) + "olvanta";
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 1;
+    XCloseDisplay(display);
+    return 0;
 }
 
-struct Session {
-    XServer server;
-    Display* display = nullptr;
-    ViewerRun viewer;
-
-    ~Session()
-    {
-        stop_process(viewer.pid);
-        if (display)
-            XCloseDisplay(display);
-        stop_process(server.pid);
-        unlink(viewer.out_path.c_str());
-        unlink(viewer.err_path.c_str());
-    }
+struct Reading {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    ReadReport report;
 };
 
-// The dialogue ends with "Loading file..." when the viewer has the name and goes for the mesh;
-// the window follows at once when the reading is done.
-bool still_reading(const Session& session)
+// Reads the mesh into the viewer's lists on a thread of its own, so that a stream which never
+// ends (a FIFO whose writer never closes) meets the time limit. False when time ran out.
+bool read_within(const std::string& path, int seconds, ReadReport& report)
 {
-    const std::string said = read_file(session.viewer.out_path);
-    const std::string loading = "Loading file...";
-    return said.size() >= loading.size() && said.compare(said.size() - loading.size(), loading.size(), loading) == 0;
-}
-
-std::string why_no_window(Session& session, const std::string& mesh, int seconds)
-{
-    int status = 0;
-    if (waitpid(session.viewer.pid, &status, WNOHANG) == session.viewer.pid) {
-        session.viewer.pid = -1;
-        return WIFEXITED(status) ? "the viewer ended with status " + std::to_string(WEXITSTATUS(status)) +
-                                       " before it opened a window"
-                                 : "the viewer died of " + std::string(strsignal(WTERMSIG(status))) +
-                                       " before it opened a window";
-    }
-    if (still_reading(session))
-        return "the viewer was still reading " + quoted(mesh) + " when the time limit ended (" +
-               std::to_string(seconds) + " s)";
-    return "the viewer opened no window within " + std::to_string(seconds) + " s";
+    const auto reading = std::make_shared<Reading>();
+    std::thread([reading, path] {
+        ReadReport read = read_mesh_file(path, mesh_store);
+        const std::lock_guard<std::mutex> lock(reading->mutex);
+        reading->report = read;
+        reading->done = true;
+        reading->finished.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(reading->mutex);
+    if (!reading->finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return reading->done; }))
+        return false;
+    report = reading->report;
+    return true;
 }
 
 bool write_picture(const Image& frame, const std::string& picture, std::string& reason)
@@ -119,106 +124,90 @@ bool write_picture(const Image& frame, const std::string& picture, std::string& 
     return finish_output(target, reason);
 }
 
-int snapshot(const std::string& mesh, const std::string& picture, int seconds)
+// Every picture, drawn in one window; false with the failing picture's path and reason.
+bool draw_and_write(const SnapshotOptions& options, std::string& failed, std::string& reason)
 {
-    Session session;
-    session.server = start_xvfb();
-    if (session.server.pid <= 0)
-        return fail(session.server.failure);
-    session.display = XOpenDisplay(session.server.display_name.c_str());
-    if (!session.display)
-        return fail("cannot connect to the private X server " + session.server.display_name);
-    session.viewer = launch_viewer_program(session.server.display_name, mesh + "\n", viewer_beside_me());
-    const Window window = find_window(session.display, "Olvanta", seconds * 1000);
-    if (!window) {
-        const std::string why = why_no_window(session, mesh, seconds);
-        std::fputs(read_file(session.viewer.err_path).c_str(), stderr);
-        return fail(why);
-    }
-    std::fputs(read_file(session.viewer.err_path).c_str(), stderr);
-    const Image frame = wait_for_first_frame(session.display, window, background);
-    if (frame.width == 0)
-        return fail("the viewer drew no frame");
-    std::string reason;
-    if (!write_picture(frame, picture, reason))
-        return fail("cannot write " + quoted(picture) + ": " + reason);
-    std::printf("olvanta-snapshot: wrote %s (%d x %d), the first frame of %s\n", picture.c_str(),
-                frame.width, frame.height, mesh.c_str());
-    return 0;
-}
-
-// Whether a window could open on the display the environment names; scripts ask before they
-// start the viewer, which would otherwise end with the toolkit's bare error.
-int can_open_display()
-{
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return 1;
-    XCloseDisplay(display);
-    return 0;
-}
-
-struct Options {
-    std::string mesh, picture;
-    int seconds = 30; // for the window to appear: reading the mesh and starting the viewer
-};
-
-bool parse_options(int argc, char** argv, Options& options)
-{
-    std::vector<std::string> names;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--time-limit") {
-            char* end = nullptr;
-            const long seconds = i + 1 < argc ? std::strtol(argv[++i], &end, 10) : 0;
-            if (!end || *end != '\0' || seconds < 1 || seconds > 86400)
-                return false;
-            options.seconds = static_cast<int>(seconds);
-        } else if (word.size() > 1 && word[0] == '-') {
+    viewer_state = state_for_frame(options, 0);
+    settle_frame();
+    for (int frame = 0; frame < picture_count(options); ++frame) {
+        viewer_state = state_for_frame(options, frame);
+        const std::string path = picture_path(options, frame);
+        if (!write_picture(draw_picture(options.size), path, reason)) {
+            failed = path;
             return false;
-        } else {
-            names.push_back(word);
         }
     }
-    if (names.size() != 2)
-        return false;
-    options.mesh = names[0];
-    options.picture = names[1];
     return true;
+}
+
+// Every picture's name must be writable before anything is drawn.
+bool outputs_are_writable(const SnapshotOptions& options, std::string& failed, std::string& reason)
+{
+    for (int frame = 0; frame < picture_count(options); ++frame) {
+        OutputTarget target;
+        failed = picture_path(options, frame);
+        if (!plan_output(failed, target, reason))
+            return false;
+    }
+    return true;
+}
+
+int snapshot(const SnapshotOptions& options)
+{
+    std::string failed, reason;
+    if (!outputs_are_writable(options, failed, reason))
+        return fail("cannot write " + quoted(failed) + ": " + reason);
+    ReadReport report;
+    if (!read_within(options.mesh, options.seconds, report)) {
+        fail(quoted(options.mesh) + " was still being read when the time limit ended (" +
+             std::to_string(options.seconds) + " s)");
+        std::fflush(stderr);
+        std::_Exit(1); // the reading thread is still writing the lists
+    }
+    if (!report_reading("olvanta-snapshot", false, options.mesh, report, mesh_store))
+        return 1;
+    const int screen = std::max(1024, options.size + 64);
+    const XServer server = start_xvfb(screen, screen);
+    if (server.pid <= 0)
+        return fail(server.failure);
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1); // the renderer the viewer's tests and pictures use
+    open_picture_window(server.display_name, options.size);
+    const bool written = draw_and_write(options, failed, reason);
+    close_picture_window();
+    stop_process(server.pid);
+    if (!written)
+        return fail("cannot write " + quoted(failed) + ": " + reason);
+    const int count = picture_count(options);
+    const std::string size = std::to_string(options.size) + " x " + std::to_string(options.size);
+    if (count == 1)
+        std::printf("olvanta-snapshot: wrote %s (%s) of %s\n", options.picture.c_str(), size.c_str(), options.mesh.c_str());
+    else
+        std::printf("olvanta-snapshot: wrote %s to %s (%d pictures of %s) of %s\n", picture_path(options, 0).c_str(),
+                    picture_path(options, count - 1).c_str(), count, size.c_str(), options.mesh.c_str());
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::string(argv[1]) == "--can-open-display")
-        return can_open_display();
-    if (argc == 2 && std::string(argv[1]) == "--help") {
+    SnapshotOptions options;
+    std::string reason;
+    if (!parse_snapshot_options(argc, argv, options, reason)) {
+        std::fprintf(stderr, "olvanta-snapshot: %s\n%s", reason.c_str(), usage);
+        return 2;
+    }
+    if (options.help) {
         std::fputs(usage, stdout);
         return 0;
     }
-    if (argc == 2 && std::string(argv[1]) == "--version") {
+    if (options.version) {
         std::printf("olvanta-snapshot %s\n", OLVANTA_VERSION);
         return 0;
     }
-    Options options;
-    if (!parse_options(argc, argv, options)) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    if (options.can_open_display)
+        return can_open_display();
     // A full disk is an error to report, not a reason to die.
     signal(SIGXFSZ, SIG_IGN);
-    const std::string& mesh = options.mesh;
-    if (mesh.find_first_of(" \t\n\r\v\f") != std::string::npos)
-        return fail(quoted(mesh) + ": the viewer's prompt takes a file name without blanks");
-    // Without blocking: a FIFO with no writer yet is a mesh still to come.
-    const int fd = open(mesh.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return fail("cannot open " + quoted(mesh) + ": " + std::strerror(errno));
-    close(fd);
-    OutputTarget target;
-    std::string reason;
-    if (!plan_output(options.picture, target, reason))
-        return fail("cannot write " + quoted(options.picture) + ": " + reason);
-    return snapshot(mesh, options.picture, options.seconds);
+    return snapshot(options);
 }

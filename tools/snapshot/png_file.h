@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "x_session.h"
+#include "image.h"
 
 // False when the stream fails; errno then says why.
 bool write_png(const Image& image, std::FILE* out);
