@@ -278,15 +278,19 @@ Image capture(Display* display, Window window)
     return image;
 }
 
+// Software rendering on a loaded machine can pause half way through a frame; a picture counts as
+// settled once it has stood still over two intervals.
 Image settled_picture(Display* display, Window window, const Image* before, int timeout_ms)
 {
     const auto start = Clock::now();
     Image last = capture(display, window);
+    int unchanged = 0;
     while (before_deadline(start, timeout_ms)) {
         pause_ms(150);
         Image now = capture(display, window);
         const bool changed_from_before = !before || !(now == *before);
-        if (now == last && changed_from_before && now.width > 0)
+        unchanged = now == last && now.width > 0 ? unchanged + 1 : 0;
+        if (unchanged >= 2 && changed_from_before)
             return now;
         last = std::move(now);
     }
