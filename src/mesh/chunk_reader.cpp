@@ -173,6 +173,8 @@ void skip_byte_order_mark(ChunkReader& r)
 // Brings the next chunk in behind the kept record. False when the reading has nothing more.
 bool refill(ChunkReader& r, const MeshStore& mesh)
 {
+    if (r.ended)
+        return r.next < r.filled;
     keep_pending(r);
     if (!shorten_pending(r))
         return false;

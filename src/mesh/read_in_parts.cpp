@@ -106,13 +106,13 @@ std::vector<Part> cut_into_parts(const ByteSource& source, int parts, const Read
 {
     const std::vector<std::uint64_t> cuts = cuts_for(source, parts);
     std::vector<Part> cut(cuts.size() - 1);
-    const std::size_t most_per_part = limits.most_list_bytes / cut.size();
+    // Side by side, each part may fill its share of the limit; the join reads on under the whole.
     for (std::size_t i = 0; i < cut.size(); ++i) {
         Part& part = cut[i];
         part.begin = cuts[i];
         part.stop = cuts[i + 1];
         start_reading(part.reader, source, part.begin, limits.chunk_bytes);
-        part.reader.most_list_bytes = i == 0 ? limits.most_list_bytes : most_per_part;
+        part.reader.most_list_bytes = limits.most_list_bytes / cut.size();
     }
     return cut;
 }
@@ -120,30 +120,37 @@ std::vector<Part> cut_into_parts(const ByteSource& source, int parts, const Read
 // The first part's lists take every record in the end, so they have room for the whole source;
 // each later part's lists, room for the records that begin in its own bytes. Every part reserves
 // on its own thread, so the pages come in on both cores.
-void reserve_and_read(Part& part, bool first, std::uint64_t source_size)
+struct Room {
+    std::uint64_t source_size;
+    std::size_t most_list_bytes; // for all the lists together
+};
+
+void reserve_and_read(Part& part, bool first, Room room)
 {
-    const std::uint64_t bytes = first ? source_size : part.stop - part.begin;
-    reserve_for_text(part.mesh, bytes, part.reader.most_list_bytes);
+    if (first)
+        reserve_for_text(part.mesh, room.source_size, room.most_list_bytes);
+    else
+        reserve_for_text(part.mesh, part.stop - part.begin, part.reader.most_list_bytes);
     read_part(part, !first);
 }
 
 // Runs the later parts on threads of their own, or one after another, and the first part here.
-void read_all_parts(std::vector<Part>& parts, bool on_threads, std::uint64_t source_size)
+void read_all_parts(std::vector<Part>& parts, bool on_threads, Room room)
 {
     std::vector<std::thread> threads;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         bool started = false;
         if (on_threads) {
             try {
-                threads.emplace_back(reserve_and_read, std::ref(parts[i]), false, source_size);
+                threads.emplace_back(reserve_and_read, std::ref(parts[i]), false, room);
                 started = true;
             } catch (const std::system_error&) {
             }
         }
         if (!started)
-            reserve_and_read(parts[i], false, source_size);
+            reserve_and_read(parts[i], false, room);
     }
-    reserve_and_read(parts[0], true, source_size);
+    reserve_and_read(parts[0], true, room);
     for (std::thread& thread : threads)
         thread.join();
 }
@@ -197,9 +204,10 @@ std::size_t faces_after(const std::vector<Part>& parts, std::size_t i)
 
 // Walks the parts in order, joining each to the one before, and moves their records into mesh.
 // When two readings never meet, the rest is read here, alone.
-ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
+ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh, std::size_t most_list_bytes)
 {
     ChunkReader* reader = &parts[0].reader;
+    reader->most_list_bytes = most_list_bytes;
     bool cut_short = reader->cut_short;
     for (std::size_t i = 1; i < parts.size() && reader->outcome == ReadOutcome::complete; ++i) {
         const Step* meeting = continue_until_in_step(*reader, mesh, parts[i]);
@@ -209,6 +217,7 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh)
         take_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices, vertices_after(parts, i));
         take_records(mesh.faces, parts[i].mesh.faces, meeting->faces, faces_after(parts, i));
         reader = &parts[i].reader;
+        reader->most_list_bytes = most_list_bytes;
         cut_short = cut_short || reader->cut_short;
     }
     read_records_before(*reader, mesh, UINT64_MAX);
@@ -223,10 +232,10 @@ ReadingResult read_in_parts(const ByteSource& source, MeshStore& mesh, int parts
     parts = std::max(parts, 1);
     std::vector<Part> cut = cut_into_parts(source, parts, limits);
     cut[0].mesh = std::move(mesh);
-    read_all_parts(cut, on_threads, source.size);
+    read_all_parts(cut, on_threads, Room{source.size, limits.most_list_bytes});
     mesh = std::move(cut[0].mesh);
     try {
-        return join_parts(cut, mesh);
+        return join_parts(cut, mesh, limits.most_list_bytes);
     } catch (const std::bad_alloc&) {
         return {ReadOutcome::out_of_memory, 0, false};
     }

@@ -9,35 +9,12 @@ namespace {
 
 const unsigned left_button = 1, middle_button = 2;
 
-class Interaction : public RealViewer {
+class Interaction : public ViewerOnTorus {
 protected:
-    void SetUp() override
-    {
-        RealViewer::SetUp();
-        if (HasFatalFailure())
-            return;
-        mesh = make_torus_file(1.0, 0.35, 24, 12);
-        open_viewer(mesh);
-    }
-
-    void TearDown() override
-    {
-        unlink(mesh.c_str());
-        RealViewer::TearDown();
-    }
-
     void drag_in_window(unsigned button, int x0, int y0, int x1, int y1)
     {
         drag(display, button, root_x(x0), root_y(y0), root_x(x1), root_y(y1));
     }
-
-    void choose(int main_index, int sub_index)
-    {
-        ASSERT_TRUE(choose_menu_entry(display, root_x(60), root_y(60), main_index, sub_index))
-            << "the popup menu did not open";
-    }
-
-    std::string mesh;
 };
 
 TEST_F(Interaction, MiddleDragDownwardScalesTheMeshUp)

@@ -50,3 +50,31 @@ protected:
     int window_x = 0, window_y = 0;
     Image first;
 };
+
+// The real viewer showing a torus, ready for menu choices and drags.
+class ViewerOnTorus : public RealViewer {
+protected:
+    void SetUp() override
+    {
+        RealViewer::SetUp();
+        if (HasFatalFailure())
+            return;
+        mesh = make_torus_file(1.0, 0.35, 24, 12);
+        open_viewer(mesh);
+    }
+
+    void TearDown() override
+    {
+        unlink(mesh.c_str());
+        RealViewer::TearDown();
+    }
+
+    // Opens the popup menu inside the window and chooses main entry, then sub-entry.
+    void choose(int main_index, int sub_index)
+    {
+        ASSERT_TRUE(choose_menu_entry(display, root_x(60), root_y(60), main_index, sub_index))
+            << "the popup menu did not open";
+    }
+
+    std::string mesh;
+};

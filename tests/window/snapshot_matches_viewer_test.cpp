@@ -19,28 +19,17 @@ struct MenuChoice {
 const MenuChoice flat{0, 1}, smooth{0, 2}, show_hide_axes{1, 0}, show_hide_ground{1, 1},
     show_hide_box{1, 2}, lighting_on{2, 0}, orthogonal{3, 1};
 
-class SnapshotMatchesViewer : public RealViewer {
+class SnapshotMatchesViewer : public ViewerOnTorus {
 protected:
     void SetUp() override
     {
-        RealViewer::SetUp();
-        if (HasFatalFailure())
-            return;
-        mesh = make_torus_file(1.0, 0.35, 24, 12);
-        open_viewer(mesh);
+        ViewerOnTorus::SetUp();
         shown = first;
     }
 
-    void TearDown() override
+    void choose_and_wait(const MenuChoice& choice)
     {
-        unlink(mesh.c_str());
-        RealViewer::TearDown();
-    }
-
-    void choose(const MenuChoice& choice)
-    {
-        ASSERT_TRUE(choose_menu_entry(display, root_x(60), root_y(60), choice.main_index, choice.sub_index))
-            << "the popup menu did not open";
+        choose(choice.main_index, choice.sub_index);
         shown = next_frame(shown);
     }
 
@@ -74,7 +63,6 @@ protected:
         unlink(picture.c_str());
     }
 
-    std::string mesh;
     Image shown;
 };
 
@@ -85,24 +73,24 @@ TEST_F(SnapshotMatchesViewer, FirstFrame)
 
 TEST_F(SnapshotMatchesViewer, FlatAndLit)
 {
-    choose(flat);
-    choose(lighting_on);
+    choose_and_wait(flat);
+    choose_and_wait(lighting_on);
     expect_same_picture_as_snapshot("--style flat --lighting on");
 }
 
 TEST_F(SnapshotMatchesViewer, SmoothAndLit)
 {
-    choose(smooth);
-    choose(lighting_on);
+    choose_and_wait(smooth);
+    choose_and_wait(lighting_on);
     expect_same_picture_as_snapshot("--style smooth --lighting on");
 }
 
 TEST_F(SnapshotMatchesViewer, OrthogonalWithoutGuides)
 {
-    choose(orthogonal);
-    choose(show_hide_ground);
-    choose(show_hide_axes);
-    choose(show_hide_box);
+    choose_and_wait(orthogonal);
+    choose_and_wait(show_hide_ground);
+    choose_and_wait(show_hide_axes);
+    choose_and_wait(show_hide_box);
     expect_same_picture_as_snapshot("--projection orthogonal --hide ground,axes,box");
 }
 
