@@ -186,19 +186,13 @@ void take_records(std::vector<Record>& into, std::vector<Record>& from, std::siz
     move_records(into, from, first);
 }
 
-std::size_t vertices_after(const std::vector<Part>& parts, std::size_t i)
+// How many records of one list the parts after part i hold.
+template <typename Record>
+std::size_t records_after(const std::vector<Part>& parts, std::size_t i, std::vector<Record> MeshStore::*list)
 {
     std::size_t count = 0;
     for (++i; i < parts.size(); ++i)
-        count += parts[i].mesh.vertices.size();
-    return count;
-}
-
-std::size_t faces_after(const std::vector<Part>& parts, std::size_t i)
-{
-    std::size_t count = 0;
-    for (++i; i < parts.size(); ++i)
-        count += parts[i].mesh.faces.size();
+        count += (parts[i].mesh.*list).size();
     return count;
 }
 
@@ -214,8 +208,9 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh, std::size_t 
         cut_short = cut_short || reader->cut_short;
         if (!meeting)
             break;
-        take_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices, vertices_after(parts, i));
-        take_records(mesh.faces, parts[i].mesh.faces, meeting->faces, faces_after(parts, i));
+        take_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices,
+                     records_after(parts, i, &MeshStore::vertices));
+        take_records(mesh.faces, parts[i].mesh.faces, meeting->faces, records_after(parts, i, &MeshStore::faces));
         reader = &parts[i].reader;
         reader->most_list_bytes = most_list_bytes;
         cut_short = cut_short || reader->cut_short;

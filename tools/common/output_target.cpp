@@ -95,11 +95,23 @@ int open_output(OutputTarget& target, const std::string& tool, std::string& reas
     return fd;
 }
 
-bool sync_output(const OutputTarget& target, int fd, std::string& reason)
+bool write_and_close(const OutputTarget& target, int fd, StreamWriter write, const void* what,
+                     std::string& reason)
 {
-    if (target.direct || fsync(fd) == 0)
-        return true;
-    return fail(reason, errno);
+    std::FILE* out = fdopen(fd, "wb");
+    if (!out) {
+        const bool closed = close(fd) == 0;
+        return fail(reason, closed ? EIO : errno);
+    }
+    errno = 0;
+    bool written = write(out, what) && std::fflush(out) == 0;
+    if (!written)
+        fail(reason, errno ? errno : EIO);
+    if (written && !target.direct && fsync(fd) != 0)
+        written = fail(reason, errno);
+    if (std::fclose(out) != 0 && written)
+        written = fail(reason, errno);
+    return written;
 }
 
 bool finish_output(const OutputTarget& target, std::string& reason)

@@ -3,6 +3,7 @@
 // and its target is replaced; a character device or a FIFO is written into directly, as cp does.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 struct OutputTarget {
@@ -21,8 +22,12 @@ bool plan_output(const std::string& output, OutputTarget& target, std::string& r
 // the target itself.
 int open_output(OutputTarget& target, const std::string& tool, std::string& reason);
 
-// Everything written has reached the disk (a file) or the reader (a device or FIFO).
-bool sync_output(const OutputTarget& target, int fd, std::string& reason);
+// Writes the output through a stream on `fd` with `write` (false when the stream fails, errno
+// saying why), then flushes, syncs and closes it: after true, everything written has reached the
+// disk (a file) or the reader (a device or FIFO). False with the system's reason.
+using StreamWriter = bool (*)(std::FILE* out, const void* what);
+bool write_and_close(const OutputTarget& target, int fd, StreamWriter write, const void* what,
+                     std::string& reason);
 
 // After a whole, successful write: the temporary file takes the target's place.
 bool finish_output(const OutputTarget& target, std::string& reason);

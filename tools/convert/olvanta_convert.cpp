@@ -149,25 +149,10 @@ std::string quoted(const std::string& name)
 
 bool write_output(const ConvertedMesh& mesh, const Conversion& c, std::string& reason)
 {
-    std::FILE* out = fdopen(c.out_fd, "w");
-    if (!out) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    errno = 0;
-    const bool written = write_viewer_text(mesh, out) && std::fflush(out) == 0;
-    const int error = errno ? errno : EIO;
-    if (!written) {
-        reason = std::strerror(error);
-        std::fclose(out);
-        return false;
-    }
-    const bool synced = sync_output(*c.target, c.out_fd, reason);
-    if (std::fclose(out) != 0 && synced) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    return synced;
+    const StreamWriter text = [](std::FILE* out, const void* converted) {
+        return write_viewer_text(*static_cast<const ConvertedMesh*>(converted), out);
+    };
+    return write_and_close(*c.target, c.out_fd, text, &mesh, reason);
 }
 
 // In the child: the import, the joining and the writing. What it says goes up the report pipe:

@@ -107,17 +107,10 @@ bool write_picture(const Image& frame, const std::string& picture, std::string& 
     const int fd = open_output(target, "olvanta-snapshot", reason);
     if (fd < 0)
         return false;
-    std::FILE* out = fdopen(fd, "wb");
-    errno = 0;
-    bool written = out && write_png(frame, out) && std::fflush(out) == 0;
-    if (!written)
-        reason = std::strerror(errno ? errno : EIO);
-    written = written && sync_output(target, fd, reason);
-    if ((out ? std::fclose(out) : close(fd)) != 0 && written) {
-        written = false;
-        reason = std::strerror(errno);
-    }
-    if (!written) {
+    const StreamWriter png = [](std::FILE* out, const void* image) {
+        return write_png(*static_cast<const Image*>(image), out);
+    };
+    if (!write_and_close(target, fd, png, &frame, reason)) {
         discard_output(target);
         return false;
     }
