@@ -2,6 +2,8 @@
 // output carries only the dialogue; every problem goes to standard error.
 #include "mesh/load_mesh.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -30,17 +32,31 @@ void begin_message()
         std::fputc('\n', stderr);
 }
 
+// One byte at a time: a buffered read would take the head of whatever follows the name on the
+// same stream, such as the mesh itself when the name is /dev/stdin.
+int next_byte(int fd)
+{
+    for (;;) {
+        unsigned char c;
+        const ssize_t got = read(fd, &c, 1);
+        if (got == 1)
+            return c;
+        if (!(got < 0 && errno == EINTR))
+            return EOF;
+    }
+}
+
 } // namespace
 
-bool read_word(std::FILE* in, std::string& word)
+bool read_word(int fd, std::string& word)
 {
-    int c = std::getc(in);
+    int c = next_byte(fd);
     while (c != EOF && is_blank(static_cast<char>(c)))
-        c = std::getc(in);
+        c = next_byte(fd);
     if (c == EOF)
         return false;
     word.clear();
-    for (; c != EOF && !is_blank(static_cast<char>(c)); c = std::getc(in))
+    for (; c != EOF && !is_blank(static_cast<char>(c)); c = next_byte(fd))
         word.push_back(static_cast<char>(c));
     return true;
 }
@@ -50,7 +66,7 @@ void load_mesh()
     show(banner);
     show(prompt);
     std::string filename;
-    if (!read_word(stdin, filename)) {
+    if (!read_word(STDIN_FILENO, filename)) {
         begin_message();
         std::fputs("olvanta: no file name: standard input ended\n", stderr);
         std::exit(1);

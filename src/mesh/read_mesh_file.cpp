@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -54,14 +56,34 @@ bool changed_since(int fd, const struct stat& at_start)
            !same_time(now.st_mtim, at_start.st_mtim);
 }
 
+// The kernel's own file systems give their files a size that is not their length (sysfs says a
+// page, proc says nothing); such a file is read in order to its end like a stream.
+bool size_is_length(int fd, const struct stat& at_start)
+{
+    if (!S_ISREG(at_start.st_mode) || at_start.st_size == 0)
+        return false;
+    struct statfs system {};
+    if (fstatfs(fd, &system) != 0)
+        return true;
+    switch (system.f_type) {
+    case SYSFS_MAGIC:
+    case PROC_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC: return false;
+    default: return true;
+    }
+}
+
 } // namespace
 
 ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh)
 {
     if (S_ISDIR(at_start.st_mode))
         return failure(EISDIR);
-    // A regular file of size zero may still have text: the kernel's own files say so.
-    const bool sized = S_ISREG(at_start.st_mode) && at_start.st_size > 0;
+    const bool sized = size_is_length(fd, at_start);
     ByteSource source;
     source.fd = fd;
     source.kind = sized ? SourceKind::file : SourceKind::stream;
@@ -75,7 +97,7 @@ ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh
     report.outcome = result.outcome;
     if (result.outcome == ReadOutcome::read_failed)
         report.reason = std::strerror(result.error);
-    report.file_changed = result.cut_short || (S_ISREG(at_start.st_mode) && changed_since(fd, at_start));
+    report.file_changed = result.cut_short || (sized && changed_since(fd, at_start));
     return report;
 }
 

@@ -141,34 +141,72 @@ TEST(LoadMeshDeathTest, WarnsOnceAboutVerticesBeyondSinglePrecision)
     unlink(typed.c_str());
 }
 
+// The name and the mesh on one pipe: the mesh after the name is read whole.
+TEST(LoadMeshDeathTest, ReadsAMeshThatFollowsItsNameOnStandardInput)
+{
+    std::string mesh;
+    for (int v = 1; v <= 300; ++v)
+        mesh += "Vertex " + std::to_string(v) + " " + std::to_string(v) + " 0 0 {normal=(0 0 1)}\n";
+    for (int f = 1; f <= 298; ++f)
+        mesh += "Face " + std::to_string(f) + " " + std::to_string(f) + " " + std::to_string(f + 1) + " " +
+                std::to_string(f + 2) + "\n";
+    const std::string typed = "/dev/stdin\n" + mesh;
+    EXPECT_EXIT(
+        {
+            int pipe_ends[2];
+            if (pipe(pipe_ends) != 0 || write(pipe_ends[1], typed.data(), typed.size()) != ssize_t(typed.size()))
+                std::exit(5);
+            close(pipe_ends[1]);
+            dup2(pipe_ends[0], 0);
+            load_mesh();
+            std::exit(mesh_store.vertices.size() == 300 && mesh_store.faces.size() == 298 ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "^$");
+}
+
 struct WordCase {
     std::string input;
     bool found;
     std::string word;
+    std::string left; // what the input still holds after the word
 };
 
-TEST(ReadWord, TakesOneWordOfAnyLength)
+std::string rest_of(int fd)
+{
+    std::string rest;
+    char block[256];
+    for (ssize_t got; (got = read(fd, block, sizeof block)) > 0;)
+        rest.append(block, std::size_t(got));
+    return rest;
+}
+
+// The name is taken with the one blank that ends it and nothing more, so that whatever follows
+// on the same stream (a mesh behind its name on a pipe) is still there to be read.
+TEST(ReadWord, TakesOneWordOfAnyLengthAndNothingAfterItsBlank)
 {
     const std::string long_name = std::string(300, 'm') + ".txt";
     const WordCase cases[] = {
-        {"mesh.txt\n", true, "mesh.txt"},
-        {"  \n\t mesh.txt  other\n", true, "mesh.txt"},
-        {"\r\nmesh.txt\r\n", true, "mesh.txt"},
-        {long_name, true, long_name},
-        {"a", true, "a"},
-        {"", false, ""},
-        {" \n\t\r\n", false, ""},
+        {"mesh.txt\n", true, "mesh.txt", ""},
+        {"  \n\t mesh.txt  other\n", true, "mesh.txt", " other\n"},
+        {"\r\nmesh.txt\r\n", true, "mesh.txt", "\n"},
+        {"/dev/stdin\nVertex 1 0 0 0 {normal=(0 0 1)}\n", true, "/dev/stdin", "Vertex 1 0 0 0 {normal=(0 0 1)}\n"},
+        {long_name, true, long_name, ""},
+        {"a", true, "a", ""},
+        {"", false, "", ""},
+        {" \n\t\r\n", false, "", ""},
     };
     for (const WordCase& c : cases) {
-        std::string copy = c.input.empty() ? std::string(" ") : c.input;
-        FILE* in = fmemopen(copy.data(), c.input.size(), "r");
-        ASSERT_NE(in, nullptr);
+        int pipe_ends[2];
+        ASSERT_EQ(pipe(pipe_ends), 0);
+        ASSERT_EQ(write(pipe_ends[1], c.input.data(), c.input.size()), ssize_t(c.input.size()));
+        close(pipe_ends[1]);
         std::string word = "untouched";
-        EXPECT_EQ(read_word(in, word), c.found) << c.input;
+        EXPECT_EQ(read_word(pipe_ends[0], word), c.found) << c.input;
         if (c.found) {
             EXPECT_EQ(word, c.word);
         }
-        std::fclose(in);
+        EXPECT_EQ(rest_of(pipe_ends[0]), c.left) << c.input;
+        close(pipe_ends[0]);
     }
 }
 

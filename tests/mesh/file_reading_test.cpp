@@ -148,6 +148,20 @@ TEST(FileChangingWhileRead, KeepsWhatWasReadAndSaysSo)
     }
 }
 
+// The kernel's files claim a size that is not their length (sysfs: a page); reading one to its
+// real end is no change.
+TEST(FileChangingWhileRead, AKernelFileShorterThanItsSizeHasNotChanged)
+{
+    const std::string path = "/sys/devices/system/cpu/online";
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    ASSERT_GT(std::uint64_t(info.st_size), read_whole_file(path).size()) << "the size claims more than the text";
+    MeshStore mesh;
+    const ReadReport report = read_mesh_file(path, mesh);
+    EXPECT_EQ(report.outcome, ReadOutcome::complete);
+    EXPECT_FALSE(report.file_changed);
+}
+
 TEST(LongRecords, BlanksInsideARecordNeverCountAndNeverChangeTheLists)
 {
     const std::string blanks = std::string(3 << 20, ' ') + std::string(1 << 20, '\n');

@@ -163,4 +163,64 @@ TEST(ConvertOutput, AFailedWriteKeepsTheEarlierOutputAndSaysWhy)
     remove_directory(dir);
 }
 
+// The input by any other name is still the input: refused in one line, as cp does, and left as
+// it was.
+TEST(ConvertOutput, RefusesToWriteOverItsInputByAnyPath)
+{
+    const std::string dir = temporary_directory(), input = dir + "/model.obj";
+    write_bytes(input, triangle_obj);
+    ASSERT_EQ(symlink("model.obj", (dir + "/link.txt").c_str()), 0);
+    ASSERT_EQ(link(input.c_str(), (dir + "/hard.txt").c_str()), 0);
+    const struct {
+        std::string output;
+        std::string shell; // how the output is reached, when through a descriptor
+    } cases[] = {
+        {input, ""},
+        {dir + "/link.txt", ""},
+        {dir + "/hard.txt", ""},
+        {dir + "/./model.obj", ""},
+        {"/dev/stdout", " >> '" + input + "'"},
+    };
+    for (const auto& c : cases) {
+        const CommandRun run = run_command("{ '" + std::string(OLVANTA_CONVERT_PATH) + "' '" + input + "' '" +
+                                           c.output + "'" + c.shell + "; }");
+        EXPECT_EQ(run.status, 1) << c.output;
+        EXPECT_EQ(run.err, "olvanta-convert: '" + input + "' and '" + c.output +
+                               "' are the same file; the input is left as it is\n")
+            << c.output;
+        EXPECT_EQ(read_whole_file(input), triangle_obj) << c.output;
+    }
+    EXPECT_EQ(directory_entries(dir), (std::vector<std::string>{"hard.txt", "link.txt", "model.obj"}));
+    remove_directory(dir);
+}
+
+// Standard output as OUTPUT, as the shell hands it over: a pipe is written into, an append
+// appends, and a group's output stays in order. The counts go to standard error then.
+TEST(ConvertOutput, WritesThroughStandardOutputWhereTheShellPutIt)
+{
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/cube.obj", triangle_obj);
+    write_bytes(dir + "/log.txt", "earlier line\n");
+    const std::string tool = "'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + dir + "/cube.obj' ";
+    const std::string mesh = "Vertex 1  0 0 0 {normal=(0 0 1)}\nVertex 2  1 0 0 {normal=(0 0 1)}\n"
+                             "Vertex 3  0 1 0 {normal=(0 0 1)}\nFace 1  1 2 3\n";
+    const std::string counts = "olvanta-convert: wrote 3 vertices and 1 faces to /dev/stdout\n";
+    // As the README writes it, with cat for the pager.
+    const CommandRun piped = run_command("{ " + tool + "/dev/stdout | cat; }");
+    EXPECT_EQ(piped.out, mesh);
+    EXPECT_EQ(piped.err, counts);
+    const CommandRun appended = run_command("{ " + tool + "/dev/stdout >> '" + dir + "/log.txt'; }");
+    EXPECT_EQ(appended.status, 0) << appended.err;
+    EXPECT_EQ(read_whole_file(dir + "/log.txt"), "earlier line\n" + mesh);
+    const CommandRun grouped = run_command("{ { echo head; " + tool + "/dev/stdout; echo tail; } > '" + dir + "/f'; }");
+    EXPECT_EQ(grouped.status, 0) << grouped.err;
+    EXPECT_EQ(read_whole_file(dir + "/f"), "head\n" + mesh + "tail\n");
+    const CommandRun numbered = run_command("{ " + tool + "/dev/fd/7 7>> '" + dir + "/log.txt'; }");
+    EXPECT_EQ(numbered.status, 0) << numbered.err;
+    EXPECT_EQ(numbered.out, "olvanta-convert: wrote 3 vertices and 1 faces to /dev/fd/7\n");
+    EXPECT_EQ(read_whole_file(dir + "/log.txt"), "earlier line\n" + mesh + mesh);
+    EXPECT_EQ(directory_entries(dir), (std::vector<std::string>{"cube.obj", "f", "log.txt"}));
+    remove_directory(dir);
+}
+
 } // namespace

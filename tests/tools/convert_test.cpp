@@ -364,26 +364,38 @@ const RefusalCase refusals[] = {
      "gave up on 'FILE' after 2 s (--time-limit allows more)"},
 };
 
-TEST(Convert, AnswersAWrongCommandLineWithTheUsageAndStatusTwo)
+// The first line names the word that is wrong and why; the usage follows, and nothing is done.
+TEST(Convert, AnswersAWrongCommandLineWithTheReasonTheUsageAndStatusTwo)
 {
-    const std::vector<std::string> wrong[] = {
-        {},
-        {"in.obj"},
-        {"in.obj", "out.txt", "more.txt"},
-        {"--unknown", "in.obj", "out.txt"},
-        {"in.obj", "out.txt", "--time-limit"},
-        {"--time-limit", "0", "in.obj", "out.txt"},
-        {"--memory-limit", "lots", "in.obj", "out.txt"},
-        {"--memory-limit", "-5", "in.obj", "out.txt"},
-        {"--up", "w", "in.obj", "out.txt"},
-        {"in.obj", "out.txt", "--up"},
-        {"--fit", "in.obj"},
-        {"-f", "in.obj", "out.txt"},
+    const std::string seconds = "is not a whole number of seconds from 1 to 2147483647";
+    const std::string mebibytes = "is not a whole number of MiB from 1 to 2147483647";
+    const struct {
+        std::vector<std::string> words;
+        std::string first_line;
+    } wrong[] = {
+        {{}, "an INPUT and an OUTPUT are needed"},
+        {{"in.obj"}, "an INPUT and an OUTPUT are needed"},
+        {{"in.obj", "out.txt", "more.txt"}, "only one INPUT and one OUTPUT, not 'more.txt'"},
+        {{"--unknown", "in.obj", "out.txt"}, "unknown option '--unknown'"},
+        {{"-f", "in.obj", "out.txt"}, "unknown option '-f'"},
+        {{"in.obj", "out.txt", "--time-limit"}, "--time-limit needs a value"},
+        {{"in.obj", "out.txt", "--up"}, "--up needs a value"},
+        {{"--time-limit", "0", "in.obj", "out.txt"}, "--time-limit: '0' " + seconds},
+        {{"--time-limit", "-1", "in.obj", "out.txt"}, "--time-limit: '-1' " + seconds},
+        {{"--time-limit", "1.5", "in.obj", "out.txt"}, "--time-limit: '1.5' " + seconds},
+        {{"--time-limit", "nan", "in.obj", "out.txt"}, "--time-limit: 'nan' " + seconds},
+        {{"--time-limit", "2147483648", "in.obj", "out.txt"}, "--time-limit: '2147483648' " + seconds},
+        {{"--memory-limit", "abc", "in.obj", "out.txt"}, "--memory-limit: 'abc' " + mebibytes},
+        {{"--memory-limit", "-5", "in.obj", "out.txt"}, "--memory-limit: '-5' " + mebibytes},
+        {{"--memory-limit", "+5", "in.obj", "out.txt"}, "--memory-limit: '+5' " + mebibytes},
+        {{"--memory-limit", "", "in.obj", "out.txt"}, "--memory-limit: '' " + mebibytes},
+        {{"--up", "w", "in.obj", "out.txt"}, "--up: 'w' is not one of x, y, z, -x, -y, -z"},
+        {{"--fit", "in.obj"}, "an INPUT and an OUTPUT are needed"},
     };
-    for (const std::vector<std::string>& words : wrong) {
-        const CommandRun run = convert(words);
-        EXPECT_EQ(run.status, 2) << testing::PrintToString(words);
-        EXPECT_EQ(run.err.rfind("usage: olvanta-convert ", 0), 0u) << run.err;
+    for (const auto& c : wrong) {
+        const CommandRun run = convert(c.words);
+        EXPECT_EQ(run.status, 2) << testing::PrintToString(c.words);
+        EXPECT_EQ(run.err.rfind("olvanta-convert: " + c.first_line + "\nusage: olvanta-convert ", 0), 0u) << run.err;
         EXPECT_EQ(run.out, "");
     }
 }
@@ -480,25 +492,31 @@ bool a_process_names(const std::string& word)
     return found;
 }
 
-// Killed while the import library runs for ever, the converter takes its import down with it.
-TEST(Convert, KilledItLeavesNoImportRunning)
+// Killed while the import library runs for ever, by any signal, the converter takes its import
+// down with it and leaves no file beside OUTPUT.
+TEST(Convert, KilledItLeavesNoImportRunningAndNoFileBehind)
 {
-    const std::string dir = temporary_directory();
-    const std::string input = dir + "/endless.ply";
-    write_bytes(input, "ply\nformat ascii 1.0");
-    const pid_t converter = fork();
-    if (converter == 0) {
-        execl(OLVANTA_CONVERT_PATH, OLVANTA_CONVERT_PATH, input.c_str(), (dir + "/out.txt").c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+        const std::string dir = temporary_directory();
+        const std::string input = dir + "/endless.ply";
+        write_bytes(input, "ply\nformat ascii 1.0");
+        const pid_t converter = fork();
+        if (converter == 0) {
+            execl(OLVANTA_CONVERT_PATH, OLVANTA_CONVERT_PATH, input.c_str(), (dir + "/out.txt").c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        usleep(500000);
+        EXPECT_TRUE(a_process_names(input)) << "the import is running";
+        kill(converter, signal_number);
+        int status = 0;
+        waitpid(converter, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << strsignal(signal_number);
+        usleep(300000);
+        EXPECT_FALSE(a_process_names(input)) << strsignal(signal_number) << ": no import is left running";
+        EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"endless.ply"}) << strsignal(signal_number);
+        remove_directory(dir);
     }
-    usleep(500000);
-    EXPECT_TRUE(a_process_names(input)) << "the import is running";
-    kill(converter, SIGKILL);
-    waitpid(converter, nullptr, 0);
-    usleep(300000);
-    EXPECT_FALSE(a_process_names(input)) << "no import is left running";
-    remove_directory(dir);
 }
 
 } // namespace

@@ -1,12 +1,15 @@
-// The one place that uses the asset import library: read, check, validate, then triangulate and
-// place every mesh by the node transforms, and take its triangles.
+// The one place that uses the asset import library: read through the confined files, check,
+// validate, then triangulate and place every mesh by the node transforms, and take its triangles.
 #include "import_scene.h"
 
-#include <assimp/Importer.hpp>
+#include <assimp/cimport.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
 #include <cmath>
+#include <cstring>
+
+#include "confined_files.h"
 
 namespace {
 
@@ -75,36 +78,65 @@ std::string without_triangles(const std::string& path)
     return "'" + path + "' holds no triangles (only points or lines, or nothing)";
 }
 
-} // namespace
+// The library reports a failed post-processing step only in its log: the last error is kept.
+std::string last_error;
 
-bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason)
+void keep_errors(const char* message, char*)
 {
-    Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(path, 0);
-    if (!scene) {
-        reason = unreadable(path, importer.GetErrorString());
-        return false;
-    }
+    const char* const error = "Error, ";
+    if (std::strncmp(message, error, std::strlen(error)) != 0)
+        return;
+    const char* text = std::strstr(message, ": ");
+    last_error = text ? text + 2 : message;
+    while (!last_error.empty() && (last_error.back() == '\n' || last_error.back() == '\r'))
+        last_error.pop_back();
+}
+
+void keep_the_librarys_errors()
+{
+    aiLogStream stream{keep_errors, nullptr};
+    aiAttachLogStream(&stream);
+}
+
+// A scene that passed our checks, validated, triangulated and placed; null with the library's
+// reason, the scene then being released.
+const aiScene* post_processed(const aiScene* scene, std::string& why)
+{
+    last_error.clear();
+    // The library's own validation goes first, so that no later step meets what it cannot handle.
+    scene = aiApplyPostProcessing(scene, aiProcess_ValidateDataStructure);
+    if (scene)
+        scene = aiApplyPostProcessing(scene, aiProcess_Triangulate | aiProcess_PreTransformVertices |
+                                                 aiProcess_SortByPType);
+    if (!scene)
+        why = last_error.empty() ? "the import library's validation refused it" : last_error;
+    return scene;
+}
+
+// What the scene holds, or why it cannot be used; the scene is released either way.
+bool take_triangles(const aiScene* scene, const std::string& path, std::vector<Triangle>& triangles,
+                    std::string& reason)
+{
     const std::string fault = scene_fault(*scene);
     if (!fault.empty()) {
+        aiReleaseImport(scene);
         reason = unreadable(path, "the file is damaged (" + fault + ")");
         return false;
     }
     if (!has_polygons(*scene)) {
+        aiReleaseImport(scene);
         reason = without_triangles(path);
         return false;
     }
-    // The library's own validation goes first, so that no later step meets what it cannot handle.
-    scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
-    if (scene)
-        scene = importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_PreTransformVertices |
-                                             aiProcess_SortByPType);
+    std::string why;
+    scene = post_processed(scene, why);
     if (!scene) {
-        reason = unreadable(path, importer.GetErrorString());
+        reason = unreadable(path, why);
         return false;
     }
     bool finite = true;
     triangles = scene_triangles(*scene, finite);
+    aiReleaseImport(scene);
     if (triangles.empty()) {
         reason = without_triangles(path);
         return false;
@@ -114,4 +146,25 @@ bool import_triangles(const std::string& path, std::vector<Triangle>& triangles,
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason,
+                      std::string& refused)
+{
+    Confinement confinement;
+    if (!confine_to_input(path, confinement, reason)) {
+        reason = "cannot read '" + path + "': " + reason;
+        return false;
+    }
+    aiFileIO files = confined_file_io(confinement);
+    keep_the_librarys_errors();
+    const aiScene* scene = aiImportFileEx(path.c_str(), 0, &files);
+    refused = confinement.refused;
+    if (!scene) {
+        reason = unreadable(path, refused.empty() ? aiGetErrorString() : "it names " + refused + "; it was not opened");
+        return false;
+    }
+    return take_triangles(scene, path, triangles, reason);
 }

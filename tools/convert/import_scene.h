@@ -11,7 +11,10 @@ struct aiScene;
 
 // Every triangle of every mesh of the file. False, with a message that names the file, when the
 // library cannot read it, the scene it gives is damaged, or it holds no usable triangles.
-bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason);
+// `refused`: the first file the input names that was not opened (outside its folder, or not a
+// regular file), and why; empty when there was none.
+bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason,
+                      std::string& refused);
 
 // What is wrong with a scene before any post-processing touches it: empty when nothing is. The
 // walk is iterative, so a node graph that loops or runs deep cannot exhaust the stack.

@@ -21,6 +21,7 @@
 
 #include "app/viewer_state.h"
 #include "mesh/mesh_reader.h"
+#include "cleanup_on_signal.h"
 #include "mesh/reading_report.h"
 #include "olvanta_version.h"
 #include "output_target.h"
@@ -101,20 +102,10 @@ bool read_within(const std::string& path, int seconds, ReadReport& report)
 
 bool write_picture(const Image& frame, const std::string& picture, std::string& reason)
 {
-    OutputTarget target;
-    if (!plan_output(picture, target, reason))
-        return false;
-    const int fd = open_output(target, "olvanta-snapshot", reason);
-    if (fd < 0)
-        return false;
     const StreamWriter png = [](std::FILE* out, const void* image) {
         return write_png(*static_cast<const Image*>(image), out);
     };
-    if (!write_and_close(target, fd, png, &frame, reason)) {
-        discard_output(target);
-        return false;
-    }
-    return finish_output(target, reason);
+    return write_whole_output(picture, "olvanta-snapshot", png, &frame, reason);
 }
 
 // Every picture, drawn in one window; false with the failing picture's path and reason.
@@ -133,23 +124,38 @@ bool draw_and_write(const SnapshotOptions& options, std::string& failed, std::st
     return true;
 }
 
-// Every picture's name must be writable before anything is drawn.
-bool outputs_are_writable(const SnapshotOptions& options, std::string& failed, std::string& reason)
+// Every picture's name must be writable, and none may be the mesh, before anything is drawn.
+// Empty when they all are; else the line that says why not.
+std::string unwritable_output(const SnapshotOptions& options)
 {
     for (int frame = 0; frame < picture_count(options); ++frame) {
         OutputTarget target;
-        failed = picture_path(options, frame);
-        if (!plan_output(failed, target, reason))
-            return false;
+        std::string reason;
+        const std::string picture = picture_path(options, frame);
+        if (!plan_output(picture, target, reason))
+            return "cannot write " + quoted(picture) + ": " + reason;
+        if (output_is_input(target, options.mesh))
+            return same_file_message(options.mesh, picture);
     }
-    return true;
+    return "";
+}
+
+// The tool's own line goes to standard output, unless a picture went there.
+std::FILE* stream_for_the_summary(const SnapshotOptions& options)
+{
+    OutputTarget target;
+    std::string reason;
+    for (int frame = 0; frame < picture_count(options); ++frame)
+        if (plan_output(picture_path(options, frame), target, reason) && output_is_open_as(target, STDOUT_FILENO))
+            return stderr;
+    return stdout;
 }
 
 int snapshot(const SnapshotOptions& options)
 {
     std::string failed, reason;
-    if (!outputs_are_writable(options, failed, reason))
-        return fail("cannot write " + quoted(failed) + ": " + reason);
+    if (const std::string unwritable = unwritable_output(options); !unwritable.empty())
+        return fail(unwritable);
     ReadReport report;
     if (!read_within(options.mesh, options.seconds, report)) {
         fail(quoted(options.mesh) + " was still being read when the time limit ended (" +
@@ -163,19 +169,22 @@ int snapshot(const SnapshotOptions& options)
     const XServer server = start_xvfb(screen, screen);
     if (server.pid <= 0)
         return fail(server.failure);
+    end_on_signal(server.pid);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1); // the renderer the viewer's tests and pictures use
     open_picture_window(server.display_name, options.size);
     const bool written = draw_and_write(options, failed, reason);
     close_picture_window();
     stop_process(server.pid);
+    end_on_signal(0);
     if (!written)
         return fail("cannot write " + quoted(failed) + ": " + reason);
     const int count = picture_count(options);
+    std::FILE* const to = stream_for_the_summary(options);
     const std::string size = std::to_string(options.size) + " x " + std::to_string(options.size);
     if (count == 1)
-        std::printf("olvanta-snapshot: wrote %s (%s) of %s\n", options.picture.c_str(), size.c_str(), options.mesh.c_str());
+        std::fprintf(to, "olvanta-snapshot: wrote %s (%s) of %s\n", options.picture.c_str(), size.c_str(), options.mesh.c_str());
     else
-        std::printf("olvanta-snapshot: wrote %s to %s (%d pictures of %s) of %s\n", picture_path(options, 0).c_str(),
+        std::fprintf(to, "olvanta-snapshot: wrote %s to %s (%d pictures of %s) of %s\n", picture_path(options, 0).c_str(),
                     picture_path(options, count - 1).c_str(), count, size.c_str(), options.mesh.c_str());
     return 0;
 }
@@ -200,7 +209,10 @@ int main(int argc, char** argv)
     }
     if (options.can_open_display)
         return can_open_display();
-    // A full disk is an error to report, not a reason to die.
+    // A full disk or a reader that went away is an error to report, not a reason to die; any
+    // other end leaves no temporary file and no X server behind.
     signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+    clean_up_on_signals();
     return snapshot(options);
 }

@@ -1,8 +1,12 @@
-// Starting Xvfb with -displayfd, so it picks a free display number and says which.
+// Starting Xvfb with -displayfd, so it picks a free display number and says which. The server
+// ends with the process that started it, however that ends: on a kill it gets SIGTERM, which
+// it answers by removing its socket and lock file.
 #include "private_x_server.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,35 +23,72 @@ bool before_deadline(std::chrono::steady_clock::time_point start, int timeout_ms
     return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeout_ms);
 }
 
+namespace {
+
+// Xvfb reports its display within a fraction of a second; one that has not after this much
+// time is hung, and waiting on it would hang the caller.
+const int start_timeout_ms = 5000;
+
+// The display number Xvfb writes on `fd`, read until its line end or the deadline.
+std::string display_number(int fd)
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::string number;
+    while (before_deadline(start, start_timeout_ms)) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (poll(&waiting, 1, 100) <= 0)
+            continue;
+        char c;
+        if (read(fd, &c, 1) != 1 || c == '\n')
+            return number;
+        number += c;
+    }
+    return "";
+}
+
+[[noreturn]] void exec_xvfb(int ready_fd, pid_t parent, const std::string& screen)
+{
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(1);
+    if (ready_fd == 3)
+        fcntl(3, F_SETFD, 0);
+    else
+        dup2(ready_fd, 3);
+    const int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, 1);
+    dup2(quiet, 2);
+    execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-noreset",
+           static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+} // namespace
+
 XServer start_xvfb(int width, int height)
 {
     XServer server;
     int ready[2];
-    if (pipe(ready) != 0) {
+    if (pipe2(ready, O_CLOEXEC) != 0) {
         server.failure = "no pipe";
         return server;
     }
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(ready[1], 3);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, 1);
-        dup2(quiet, 2);
-        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    if (pid == 0)
+        exec_xvfb(ready[1], parent, screen);
     close(ready[1]);
-    std::string number;
-    char c;
-    while (read(ready[0], &c, 1) == 1 && c != '\n')
-        number += c;
+    const std::string number = display_number(ready[0]);
     close(ready[0]);
     if (number.empty()) {
         const int status = wait_for_exit(pid, 2000);
+        if (status == -1)
+            stop_process(pid);
         server.failure = status == 127 ? "Xvfb is not installed (Debian package xvfb)"
-                                       : "Xvfb did not start (status " + std::to_string(status) + ")";
+                         : status == -1 ? "Xvfb did not report its display within " +
+                                              std::to_string(start_timeout_ms / 1000) + " s"
+                                        : "Xvfb did not start (status " + std::to_string(status) + ")";
         return server;
     }
     server.pid = pid;

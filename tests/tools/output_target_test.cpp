@@ -1,0 +1,172 @@
+// Where a tool's output lands: names for open descriptors are written through them where they
+// stand, the input is never the output by any path, and a replaced file leaves nothing beside it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "output_target.h"
+#include "scratch_folder.h"
+#include "test_files.h"
+
+namespace {
+
+const StreamWriter write_text = [](std::FILE* out, const void* text) {
+    return std::fputs(static_cast<const std::string*>(text)->c_str(), out) >= 0;
+};
+
+bool write_through(const std::string& output, const std::string& text, std::string& reason)
+{
+    return write_whole_output(output, "olvanta-test", write_text, &text, reason);
+}
+
+std::string fd_name(const char* pattern, int fd)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, pattern, fd);
+    return name;
+}
+
+// Each name for an open descriptor, each way a shell opens one: the text goes where the
+// descriptor stands, after what is already there, and the file stays the same file.
+TEST(OutputTarget, WritesThroughANamedDescriptorWhereItStands)
+{
+    const char* const patterns[] = {"/dev/fd/%d", "/proc/self/fd/%d", "/proc/thread-self/fd/%d"};
+    const struct {
+        const char* name;
+        int flags;
+    } openings[] = {{"append (>>)", O_WRONLY | O_APPEND}, {"grouped (> with earlier output)", O_WRONLY}};
+    for (const char* pattern : patterns)
+        for (const auto& opening : openings) {
+            const std::string dir = temporary_directory(), path = dir + "/log.txt";
+            write_bytes(path, "head\n");
+            struct stat before {};
+            ASSERT_EQ(stat(path.c_str(), &before), 0);
+            const int fd = open(path.c_str(), opening.flags);
+            ASSERT_GE(fd, 0);
+            lseek(fd, 0, SEEK_END);
+            std::string reason;
+            EXPECT_TRUE(write_through(fd_name(pattern, fd), "mesh\n", reason)) << pattern << ": " << reason;
+            EXPECT_EQ(write(fd, "tail\n", 5), 5);
+            close(fd);
+            EXPECT_EQ(read_whole_file(path), "head\nmesh\ntail\n") << pattern << ", " << opening.name;
+            struct stat after {};
+            ASSERT_EQ(stat(path.c_str(), &after), 0);
+            EXPECT_EQ(after.st_ino, before.st_ino) << "the same file, not a replacement";
+            EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"log.txt"});
+            remove_directory(dir);
+        }
+}
+
+// A pipe and a socket have no file to replace: only the descriptor reaches them.
+TEST(OutputTarget, WritesIntoAPipeAndASocketThroughTheirDescriptors)
+{
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    int socket_ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, socket_ends), 0);
+    for (const auto& [writing, reading] : {std::pair{pipe_ends[1], pipe_ends[0]}, std::pair{socket_ends[0], socket_ends[1]}}) {
+        std::string reason;
+        EXPECT_TRUE(write_through(fd_name("/dev/fd/%d", writing), "mesh\n", reason)) << reason;
+        char got[16] = {};
+        EXPECT_EQ(read(reading, got, sizeof got - 1), 5);
+        EXPECT_STREQ(got, "mesh\n");
+    }
+    for (const int fd : {pipe_ends[0], pipe_ends[1], socket_ends[0], socket_ends[1]})
+        close(fd);
+}
+
+TEST(OutputTarget, ConnectsToAListeningSocketNamedAsOutput)
+{
+    const std::string dir = temporary_directory(), path = dir + "/listening";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    std::string reason;
+    EXPECT_TRUE(write_through(path, "mesh\n", reason)) << reason;
+    const int accepted = accept(listener, nullptr, nullptr);
+    char got[16] = {};
+    EXPECT_EQ(read(accepted, got, sizeof got - 1), 5);
+    EXPECT_STREQ(got, "mesh\n");
+    close(accepted);
+    close(listener);
+    remove_directory(dir);
+}
+
+TEST(OutputTarget, RefusesADescriptorThatIsClosedOrOnlyForReading)
+{
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/in.txt", "text\n");
+    const int reading = open((dir + "/in.txt").c_str(), O_RDONLY);
+    const int closed = dup(reading);
+    close(closed);
+    for (const int fd : {reading, closed}) {
+        std::string reason;
+        EXPECT_FALSE(write_through(fd_name("/dev/fd/%d", fd), "mesh\n", reason)) << fd;
+        EXPECT_EQ(reason, std::strerror(EBADF));
+    }
+    close(reading);
+    EXPECT_EQ(read_whole_file(dir + "/in.txt"), "text\n");
+    remove_directory(dir);
+}
+
+// The input by any other path is still the input.
+TEST(OutputTarget, KnowsTheInputByAnyPath)
+{
+    const std::string dir = temporary_directory(), input = dir + "/model.obj";
+    write_bytes(input, "v 0 0 0\n");
+    ASSERT_EQ(symlink("model.obj", (dir + "/link.obj").c_str()), 0);
+    ASSERT_EQ(link(input.c_str(), (dir + "/hard.obj").c_str()), 0);
+    mkdir((dir + "/sub").c_str(), 0755);
+    write_bytes(dir + "/other.obj", "v 0 0 0\n");
+    const int appending = open(input.c_str(), O_WRONLY | O_APPEND);
+    const struct {
+        std::string output;
+        bool same;
+    } cases[] = {
+        {input, true},
+        {dir + "/link.obj", true},
+        {dir + "/hard.obj", true},
+        {dir + "/sub/../model.obj", true},
+        {fd_name("/dev/fd/%d", appending), true},
+        {dir + "/other.obj", false},
+        {dir + "/new.obj", false},
+    };
+    for (const auto& c : cases) {
+        OutputTarget target;
+        std::string reason;
+        ASSERT_TRUE(plan_output(c.output, target, reason)) << c.output << ": " << reason;
+        EXPECT_EQ(output_is_input(target, input), c.same) << c.output;
+    }
+    close(appending);
+    remove_directory(dir);
+}
+
+// The new file has no name until it is whole: a tool killed at any moment before leaves nothing.
+TEST(OutputTarget, AFileInTheMakingHasNoNameBesideTheTarget)
+{
+    const std::string dir = temporary_directory(), path = dir + "/out.txt";
+    OutputTarget target;
+    std::string reason;
+    ASSERT_TRUE(plan_output(path, target, reason));
+    const int fd = open_output(target, "olvanta-test", reason);
+    ASSERT_GE(fd, 0) << reason;
+    EXPECT_EQ(write(fd, "mesh\n", 5), 5);
+    EXPECT_EQ(directory_entries(dir), std::vector<std::string>{}) << "nothing named while it is written";
+    ASSERT_TRUE(finish_output(target, fd, reason)) << reason;
+    EXPECT_EQ(read_whole_file(path), "mesh\n");
+    EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"out.txt"});
+    remove_directory(dir);
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+// The handler may only use what is safe in a signal handler: unlink, kill, signal, raise. Names
+// live in fixed slots, filled before they are marked in use, so the handler never reads half a
+// name.
+#include "cleanup_on_signal.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+const int slots = 4;
+char names[slots][PATH_MAX];
+volatile sig_atomic_t name_in_use[slots];
+volatile pid_t helper_pid;
+
+const int ending_signals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+void clean_up_and_end(int signal_number)
+{
+    for (int slot = 0; slot < slots; ++slot)
+        if (name_in_use[slot])
+            unlink(names[slot]);
+    if (helper_pid > 0)
+        kill(helper_pid, SIGTERM);
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+} // namespace
+
+void clean_up_on_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = clean_up_and_end;
+    sigfillset(&action.sa_mask);
+    for (const int signal_number : ending_signals)
+        sigaction(signal_number, &action, nullptr);
+}
+
+void remove_on_signal(const char* path)
+{
+    if (std::strlen(path) >= PATH_MAX)
+        return;
+    for (int slot = 0; slot < slots; ++slot)
+        if (!name_in_use[slot]) {
+            std::strcpy(names[slot], path);
+            name_in_use[slot] = 1;
+            return;
+        }
+}
+
+void forget_on_signal(const char* path)
+{
+    for (int slot = 0; slot < slots; ++slot)
+        if (name_in_use[slot] && std::strcmp(names[slot], path) == 0)
+            name_in_use[slot] = 0;
+}
+
+void end_on_signal(pid_t helper)
+{
+    helper_pid = helper;
+}

@@ -1,0 +1,124 @@
+// The child's side of a conversion. It may die in the import library at any moment, so it says
+// what it reached before each step, and marks running out of memory before the library can turn
+// that into an abort.
+#include "conversion_child.h"
+
+#include <unistd.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "archive_size.h"
+#include "conversion_limits.h"
+#include "convert_mesh.h"
+#include "import_scene.h"
+#include "placement.h"
+
+namespace {
+
+int report_to = -1;
+
+void say(int fd, const std::string& line)
+{
+    const std::string text = line + "\n";
+    if (write(fd, text.data(), text.size()) != ssize_t(text.size()))
+        _exit(3);
+}
+
+std::string quoted(const std::string& name)
+{
+    return "'" + name + "'";
+}
+
+// Called by operator new when memory runs out: the mark survives whatever the library does with
+// the exception (some paths abort on it).
+void mark_out_of_memory()
+{
+    const char mark[] = "out of memory\n";
+    if (write(report_to, mark, sizeof mark - 1) < 0)
+        _exit(3);
+    std::set_new_handler(nullptr);
+}
+
+std::string out_of_memory(const std::string& input, std::uint64_t memory_bytes)
+{
+    return "ran out of memory reading " + quoted(input) + " (the limit is " + std::to_string(memory_bytes / mib) +
+           " MiB; --memory-limit raises it)";
+}
+
+// An archive whose members inflate beyond the limit is refused before the library inflates them.
+bool archive_fits(const Conversion& c, std::string& reason)
+{
+    const std::uint64_t inflated = inflated_size_of_archive(c.options->input);
+    if (inflated <= c.memory_bytes)
+        return true;
+    reason = quoted(c.options->input) + " is too large: it inflates to " + std::to_string(inflated / mib) +
+             " MiB, beyond the memory limit of " + std::to_string(c.memory_bytes / mib) +
+             " MiB (--memory-limit raises it)";
+    return false;
+}
+
+bool import(const Conversion& c, std::vector<Triangle>& triangles, std::string& reason)
+{
+    const std::string& input = c.options->input;
+    if (!archive_fits(c, reason))
+        return false;
+    std::string refused;
+    const bool imported = import_triangles(input, triangles, reason, refused);
+    if (!refused.empty())
+        say(report_to, "refused: " + refused);
+    if (!imported && reason.find("std::bad_alloc") != std::string::npos)
+        reason = out_of_memory(input, c.memory_bytes);
+    return imported;
+}
+
+bool write_mesh(const ConvertedMesh& mesh, const Conversion& c, std::string& reason)
+{
+    const StreamWriter text = [](std::FILE* out, const void* converted) {
+        return write_viewer_text(*static_cast<const ConvertedMesh*>(converted), out);
+    };
+    return write_output(*c.target, c.out_fd, text, &mesh, reason);
+}
+
+int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
+{
+    turn_up(triangles, c.options->up);
+    if (c.options->fit)
+        fit_into_view(triangles);
+    else if (const std::string hint = view_hint(bounds_of(triangles)); !hint.empty())
+        say(report_to, hint);
+    const ConvertedMesh mesh = join_and_complete(triangles);
+    std::vector<Triangle>().swap(triangles);
+    std::string reason;
+    if (!write_mesh(mesh, c, reason)) {
+        say(report_to, "error cannot write " + quoted(c.target->named) + ": " + reason);
+        return 1;
+    }
+    say(report_to, "done " + std::to_string(mesh.vertices.size()) + " " +
+                       std::to_string(mesh.corner_vertices.size() / 3));
+    return 0;
+}
+
+} // namespace
+
+int convert_in_child(int report_fd, void* context)
+{
+    const Conversion& c = *static_cast<const Conversion*>(context);
+    report_to = report_fd;
+    std::set_new_handler(mark_out_of_memory);
+    say(report_fd, "importing");
+    std::vector<Triangle> triangles;
+    std::string reason;
+    if (!import(c, triangles, reason)) {
+        say(report_fd, "error " + reason);
+        return 1;
+    }
+    say(report_fd, "converting");
+    try {
+        return place_join_and_write(triangles, c);
+    } catch (const std::bad_alloc&) {
+        say(report_fd, "error ran out of memory converting " + quoted(c.options->input));
+        return 1;
+    }
+}
