@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "archive_size.h"
+#include "family_file.h"
+#include "family_mesh.h"
 #include "conversion_limits.h"
 #include "convert_mesh.h"
 #include "import_scene.h"
@@ -81,15 +83,8 @@ bool write_mesh(const ConvertedMesh& mesh, const Conversion& c, std::string& rea
     return write_output(*c.target, c.out_fd, text, &mesh, reason);
 }
 
-int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
+int write_and_count(const ConvertedMesh& mesh, const Conversion& c)
 {
-    turn_up(triangles, c.options->up);
-    if (c.options->fit)
-        fit_into_view(triangles);
-    else if (const std::string hint = view_hint(bounds_of(triangles)); !hint.empty())
-        say(report_to, hint);
-    const ConvertedMesh mesh = join_and_complete(triangles);
-    std::vector<Triangle>().swap(triangles);
     std::string reason;
     if (!write_mesh(mesh, c, reason)) {
         say(report_to, "error cannot write " + quoted(c.target->named) + ": " + reason);
@@ -100,6 +95,63 @@ int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
     return 0;
 }
 
+int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
+{
+    turn_up(triangles, c.options->up);
+    if (c.options->fit)
+        fit_into_view(triangles);
+    else if (const std::string hint = view_hint(bounds_of(triangles)); !hint.empty())
+        say(report_to, hint);
+    const ConvertedMesh mesh = join_and_complete(triangles);
+    std::vector<Triangle>().swap(triangles);
+    return write_and_count(mesh, c);
+}
+
+int place_and_write(ConvertedMesh& mesh, const Conversion& c)
+{
+    turn_up(mesh, c.options->up);
+    if (c.options->fit)
+        fit_into_view(mesh);
+    else if (const std::string hint = view_hint(bounds_of(mesh)); !hint.empty())
+        say(report_to, hint);
+    return write_and_count(mesh, c);
+}
+
+// What the family's reading had to leave out, for the converter's warning lines.
+void say_what_was_left(const FamilyMesh& family, const FamilyOutcome& outcome)
+{
+    if (outcome.faces_left_out)
+        say(report_to, "left out: " + std::to_string(outcome.faces_left_out) + " " + outcome.first_left_out);
+    if (family.skipped_lines)
+        say(report_to, "skipped: " + std::to_string(family.skipped_lines) + " " + std::to_string(family.first_skipped_line));
+}
+
+// The Vertex/Face family is read by our own reader, never by the import library.
+int convert_family(const Conversion& c)
+{
+    const std::string& input = c.options->input;
+    FamilyMesh family;
+    std::string reason;
+    if (!read_family_file(input, family, reason)) {
+        say(report_to, "error cannot read " + quoted(input) + ": " + reason);
+        return 1;
+    }
+    if (has_infinite_position(family)) {
+        say(report_to, "error " + quoted(input) + " has vertex positions that are not finite numbers");
+        return 1;
+    }
+    say(report_to, "converting");
+    ConvertedMesh mesh;
+    const FamilyOutcome outcome = complete_family_mesh(family, mesh);
+    say_what_was_left(family, outcome);
+    family = FamilyMesh{};
+    if (mesh.corner_vertices.empty()) {
+        say(report_to, "error " + quoted(input) + " holds no triangles (only points or lines, or nothing)");
+        return 1;
+    }
+    return place_and_write(mesh, c);
+}
+
 } // namespace
 
 int convert_in_child(int report_fd, void* context)
@@ -108,6 +160,13 @@ int convert_in_child(int report_fd, void* context)
     report_to = report_fd;
     std::set_new_handler(mark_out_of_memory);
     say(report_fd, "importing");
+    try {
+        if (is_family_file(c.options->input))
+            return convert_family(c);
+    } catch (const std::bad_alloc&) {
+        say(report_fd, "error " + out_of_memory(c.options->input, c.memory_bytes));
+        return 1;
+    }
     std::vector<Triangle> triangles;
     std::string reason;
     if (!import(c, triangles, reason)) {

@@ -1,10 +1,14 @@
 // Joining corners into vertices, completing normals, and writing the viewer's text.
 #include "convert_mesh.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -74,12 +78,89 @@ void complete_normals(ConvertedMesh& mesh, const std::vector<bool>& needs_normal
     }
 }
 
-// Errors show in the stream's error flag, which the caller checks once at the end.
-void write_number(std::FILE* out, float value)
+// Records are formatted in blocks, two at a time on two cores, and written in order.
+const std::size_t records_per_block = 1 << 16;
+
+// The longest lines there can be: every number at its longest.
+const std::size_t longest_vertex_line = 200, longest_face_line = 100;
+
+char* put_text(char* at, const char* text)
 {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    std::fwrite(text, 1, std::size_t(result.ptr - text), out);
+    while (*text)
+        *at++ = *text++;
+    return at;
+}
+
+template <typename Number>
+char* put_number(char* at, Number value)
+{
+    return std::to_chars(at, at + 32, value).ptr;
+}
+
+// Each formatter fills a block buffer with room for its longest lines, and says how much it used.
+struct Block {
+    std::vector<char> text;
+    std::size_t used = 0;
+};
+
+void format_vertices(const ConvertedMesh& mesh, std::size_t first, std::size_t last, Block& out)
+{
+    out.text.resize(std::max(out.text.size(), (last - first) * longest_vertex_line));
+    char* at = out.text.data();
+    for (std::size_t i = first; i < last; ++i) {
+        const ConvertedVertex& v = mesh.vertices[i];
+        at = put_number(put_text(at, "Vertex "), i + 1);
+        *at++ = ' ';
+        for (const float p : v.position)
+            *at++ = ' ', at = put_number(at, p);
+        at = put_text(at, " {normal=(");
+        at = put_number(at, v.normal[0]);
+        *at++ = ' ', at = put_number(at, v.normal[1]);
+        *at++ = ' ', at = put_number(at, v.normal[2]);
+        at = put_text(at, ")}\n");
+    }
+    out.used = std::size_t(at - out.text.data());
+}
+
+void format_faces(const ConvertedMesh& mesh, std::size_t first, std::size_t last, Block& out)
+{
+    out.text.resize(std::max(out.text.size(), (last - first) * longest_face_line));
+    char* at = out.text.data();
+    for (std::size_t t = first; t < last; ++t) {
+        at = put_number(put_text(at, "Face "), t + 1);
+        *at++ = ' ';
+        for (int k = 0; k < 3; ++k)
+            *at++ = ' ', at = put_number(at, mesh.corner_vertices[3 * t + std::size_t(k)] + 1);
+        *at++ = '\n';
+    }
+    out.used = std::size_t(at - out.text.data());
+}
+
+using Formatter = void (*)(const ConvertedMesh&, std::size_t, std::size_t, Block&);
+
+// Errors show in the stream's error flag, which the caller checks once at the end.
+void write_records(const ConvertedMesh& mesh, std::size_t count, Formatter format, std::FILE* out)
+{
+    Block first, second;
+    for (std::size_t at = 0; at < count; at += 2 * records_per_block) {
+        const std::size_t middle = std::min(count, at + records_per_block);
+        const std::size_t end = std::min(count, middle + records_per_block);
+        std::thread other;
+        if (middle < end) {
+            try {
+                other = std::thread(format, std::cref(mesh), middle, end, std::ref(second));
+            } catch (const std::system_error&) {
+                format(mesh, middle, end, second);
+            }
+        } else {
+            second.used = 0;
+        }
+        format(mesh, at, middle, first);
+        if (other.joinable())
+            other.join();
+        std::fwrite(first.text.data(), 1, first.used, out);
+        std::fwrite(second.text.data(), 1, second.used, out);
+    }
 }
 
 } // namespace
@@ -110,21 +191,7 @@ ConvertedMesh join_and_complete(const std::vector<Triangle>& triangles)
 
 bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out)
 {
-    for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
-        const ConvertedVertex& v = mesh.vertices[i];
-        std::fprintf(out, "Vertex %zu ", i + 1);
-        for (float p : v.position)
-            std::fputc(' ', out), write_number(out, p);
-        std::fputs(" {normal=(", out);
-        for (int k = 0; k < 3; ++k) {
-            if (k)
-                std::fputc(' ', out);
-            write_number(out, v.normal[k]);
-        }
-        std::fputs(")}\n", out);
-    }
-    for (std::size_t t = 0; t + 2 < mesh.corner_vertices.size(); t += 3)
-        std::fprintf(out, "Face %zu  %d %d %d\n", t / 3 + 1, mesh.corner_vertices[t] + 1,
-                     mesh.corner_vertices[t + 1] + 1, mesh.corner_vertices[t + 2] + 1);
+    write_records(mesh, mesh.vertices.size(), format_vertices, out);
+    write_records(mesh, mesh.corner_vertices.size() / 3, format_faces, out);
     return !std::ferror(out);
 }

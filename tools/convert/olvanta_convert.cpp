@@ -57,6 +57,15 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     const std::string hint = last_line_starting(ending.report, "hint: ");
     if (!hint.empty())
         std::fprintf(to, "olvanta-convert: hint: %s\n", hint.c_str());
+    unsigned long count = 0, line = 0;
+    const std::string left_out = last_line_starting(ending.report, "left out: ");
+    char first[512] = "";
+    if (std::sscanf(left_out.c_str(), "%lu %511[^\n]", &count, first) == 2)
+        std::fprintf(stderr, "olvanta-convert: warning: %lu faces of %s were left out: %s\n", count,
+                     quoted(options.input).c_str(), first);
+    if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
+        std::fprintf(stderr, "olvanta-convert: warning: %lu lines of %s are no record of the format and were skipped "
+                     "(the first is line %lu)\n", count, quoted(options.input).c_str(), line);
     const std::string refused = last_line_starting(ending.report, "refused: ");
     if (!refused.empty())
         std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n", quoted(options.input).c_str(),

@@ -27,6 +27,33 @@ void turn(float v[3], UpAxis up)
     }
 }
 
+void take_in(Bounds& b, const float p[3])
+{
+    for (int k = 0; k < 3; ++k) {
+        b.min[k] = std::min(b.min[k], double(p[k]));
+        b.max[k] = std::max(b.max[k], double(p[k]));
+    }
+}
+
+// Centre of the box to the origin, then its largest side to fitted_size.
+struct Fit {
+    double centre[3];
+    double scale;
+};
+
+Fit fit_for(const Bounds& b)
+{
+    const double side = std::max({b.max[0] - b.min[0], b.max[1] - b.min[1], b.max[2] - b.min[2]});
+    return {{(b.min[0] + b.max[0]) / 2, (b.min[1] + b.max[1]) / 2, (b.min[2] + b.max[2]) / 2},
+            side > 0 ? fitted_size / side : 1.0};
+}
+
+void place(float p[3], const Fit& fit)
+{
+    for (int k = 0; k < 3; ++k)
+        p[k] = static_cast<float>((double(p[k]) - fit.centre[k]) * fit.scale);
+}
+
 std::string number(double value)
 {
     char text[32];
@@ -60,15 +87,28 @@ void turn_up(std::vector<Triangle>& triangles, UpAxis up)
         }
 }
 
+void turn_up(ConvertedMesh& mesh, UpAxis up)
+{
+    for (ConvertedVertex& v : mesh.vertices) {
+        turn(v.position, up);
+        turn(v.normal, up);
+    }
+}
+
 Bounds bounds_of(const std::vector<Triangle>& triangles)
 {
     Bounds b{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
     for (const Triangle& t : triangles)
         for (const Corner& c : t.corners)
-            for (int k = 0; k < 3; ++k) {
-                b.min[k] = std::min(b.min[k], double(c.position[k]));
-                b.max[k] = std::max(b.max[k], double(c.position[k]));
-            }
+            take_in(b, c.position);
+    return b;
+}
+
+Bounds bounds_of(const ConvertedMesh& mesh)
+{
+    Bounds b{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+    for (const ConvertedVertex& v : mesh.vertices)
+        take_in(b, v.position);
     return b;
 }
 
@@ -79,14 +119,17 @@ double largest_side(const Bounds& b)
 
 void fit_into_view(std::vector<Triangle>& triangles)
 {
-    const Bounds b = bounds_of(triangles);
-    const double side = largest_side(b);
-    const double scale = side > 0 ? fitted_size / side : 1.0;
-    const double centre[3] = {(b.min[0] + b.max[0]) / 2, (b.min[1] + b.max[1]) / 2, (b.min[2] + b.max[2]) / 2};
+    const Fit fit = fit_for(bounds_of(triangles));
     for (Triangle& t : triangles)
         for (Corner& c : t.corners)
-            for (int k = 0; k < 3; ++k)
-                c.position[k] = static_cast<float>((double(c.position[k]) - centre[k]) * scale);
+            place(c.position, fit);
+}
+
+void fit_into_view(ConvertedMesh& mesh)
+{
+    const Fit fit = fit_for(bounds_of(mesh));
+    for (ConvertedVertex& v : mesh.vertices)
+        place(v.position, fit);
 }
 
 std::string view_hint(const Bounds& b)
