@@ -148,6 +148,7 @@ struct Conversion {
     std::unordered_set<std::uint64_t> sharp;                // (smaller place, larger place)
     std::unordered_map<std::uint64_t, Normal> corner_normals; // (vertex number, face number)
     std::unordered_map<std::uint64_t, Normal> crease_normals; // (face, position)
+    std::unordered_map<int, Normal> crease_firsts;            // place: its first face's group
 };
 
 bool is_sharp(const Conversion& c, int a, int b)
@@ -185,8 +186,8 @@ bool meet(const Conversion& c, const CreaseCorner& a, const CreaseCorner& b)
 
 void group_crease_corners(Conversion& c, std::vector<CreaseCorner>& corners)
 {
-    std::sort(corners.begin(), corners.end(),
-              [](const CreaseCorner& a, const CreaseCorner& b) { return a.vertex < b.vertex; });
+    std::stable_sort(corners.begin(), corners.end(),
+                     [](const CreaseCorner& a, const CreaseCorner& b) { return a.vertex < b.vertex; });
     for (std::size_t i = 0; i < corners.size(); ++i)
         corners[i].group = int(i);
     for (std::size_t start = 0, end = 0; start < corners.size(); start = end) {
@@ -203,8 +204,12 @@ void group_crease_corners(Conversion& c, std::vector<CreaseCorner>& corners)
         for (int k = 0; k < 3; ++k)
             sum[k] += corners[i].face_normal[k];
     }
-    for (std::size_t i = 0; i < corners.size(); ++i)
-        c.crease_normals[pair_key(int(corners[i].face), corners[i].position)] = unit(sums[std::size_t(root(corners, int(i)))]);
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        const Normal n = unit(sums[std::size_t(root(corners, int(i)))]);
+        c.crease_normals[pair_key(int(corners[i].face), corners[i].position)] = n;
+        // The vertex's own normal is that of its first face's group, so that group needs no copy.
+        c.crease_firsts.emplace(corners[i].vertex, n);
+    }
 }
 
 // Every face that names its vertices well is kept; the sums of the faces' normals around each
@@ -253,7 +258,12 @@ void primary_vertices(const Conversion& c, ConvertedMesh& mesh)
         const FamilyVertex& v = c.family.vertices[i];
         ConvertedVertex& out = mesh.vertices[i];
         std::memcpy(out.position, v.position, sizeof out.position);
-        const Normal n = v.has_normal ? Normal{{v.normal[0], v.normal[1], v.normal[2]}} : unit(c.vertex_sums[i]);
+        Normal n = v.has_normal ? Normal{{v.normal[0], v.normal[1], v.normal[2]}} : unit(c.vertex_sums[i]);
+        if (!v.has_normal && c.at_crease[i]) {
+            const auto first = c.crease_firsts.find(int(i));
+            if (first != c.crease_firsts.end())
+                n = first->second;
+        }
         std::memcpy(out.normal, n.n, sizeof out.normal);
     }
 }
@@ -337,7 +347,7 @@ void emit_triangles(const Conversion& c, ConvertedMesh& mesh)
 
 FamilyOutcome complete_family_mesh(const FamilyMesh& family, ConvertedMesh& mesh)
 {
-    Conversion c{family, names_of(family.vertices), {}, {}, {}, {}, {}, {}, {}, {}};
+    Conversion c{family, names_of(family.vertices), {}, {}, {}, {}, {}, {}, {}, {}, {}};
     for (const FamilyCorner& corner : family.corners)
         c.corner_normals[pair_key(corner.vertex, corner.face)] = Normal{{corner.normal[0], corner.normal[1], corner.normal[2]}};
     note_sharp_edges(c);

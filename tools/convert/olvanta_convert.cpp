@@ -61,8 +61,8 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     const std::string left_out = last_line_starting(ending.report, "left out: ");
     char first[512] = "";
     if (std::sscanf(left_out.c_str(), "%lu %511[^\n]", &count, first) == 2)
-        std::fprintf(stderr, "olvanta-convert: warning: %lu faces of %s were left out: %s\n", count,
-                     quoted(options.input).c_str(), first);
+        std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s left out: %s\n", count,
+                     count == 1 ? "face" : "faces", quoted(options.input).c_str(), count == 1 ? "was" : "were", first);
     if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
         std::fprintf(stderr, "olvanta-convert: warning: %lu lines of %s are no record of the format and were skipped "
                      "(the first is line %lu)\n", count, quoted(options.input).c_str(), line);

@@ -1,0 +1,301 @@
+// The Vertex/Face family: what each line holds, that pieces and parts read as the whole, how
+// polygons are cut, and which normal each corner gets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "family_mesh.h"
+#include "mesh/family_reader.h"
+#include "triangulate.h"
+
+namespace {
+
+FamilyMesh read_whole(const std::string& text)
+{
+    FamilyReading reading;
+    read_family_bytes(reading, text.data(), text.size());
+    finish_family_reading(reading);
+    return reading.mesh;
+}
+
+struct LineCase {
+    const char* name;
+    std::string line;
+    std::size_t vertices, faces, corners, sharp_edges, skipped;
+    bool has_normal; // of the vertex, when there is one
+};
+
+const LineCase lines[] = {
+    {"vertex_without_normal", "Vertex 1  -0.0378297 0.12794 0.00447467", 1, 0, 0, 0, 0, false},
+    {"vertex_in_the_strict_form", "Vertex 1 0 0 0 {normal=(0 0 1)}", 1, 0, 0, 0, 0, true},
+    {"normal_then_uv", "Vertex 2 1 0 0 {normal=(0 0 1) uv=(0.19 0.43)}", 1, 0, 0, 0, 0, true},
+    {"uv_then_normal", "Vertex 2 1 0 0 {uv=(0.19 0.43) normal=(0 0 1)}", 1, 0, 0, 0, 0, true},
+    {"normal_with_commas", "Vertex 3 1 0 0 {normal=(0,1,0)}", 1, 0, 0, 0, 0, true},
+    {"uv_alone", "Vertex 3 1 0 0 {uv=(0.5 0.5)}", 1, 0, 0, 0, 0, false},
+    {"normal_of_zero_length", "Vertex 3 1 0 0 {normal=(0 0 0)}", 1, 0, 0, 0, 0, false},
+    {"normal_of_two_numbers", "Vertex 3 1 0 0 {normal=(0 1)}", 1, 0, 0, 0, 0, false},
+    {"other_keys", "Vertex 3 1 0 0 {rgb=(1 0 0) target=\"a b\" wid=3 normal=(1 0 0)}", 1, 0, 0, 0, 0, true},
+    {"carriage_return", "Vertex 4 1 2 3 {normal=(0 0 1)}\r", 1, 0, 0, 0, 0, true},
+    {"indented", "   Vertex 4 1 2 3", 1, 0, 0, 0, 0, false},
+    {"triangle", "Face 1 1 2 3", 0, 1, 0, 0, 0, false},
+    {"quad", "Face 2  2 3 4 5", 0, 1, 0, 0, 0, false},
+    {"face_number_zero", "Face 0 1 2 3", 0, 1, 0, 0, 0, false},
+    {"face_with_attributes", "Face 3  686 1429 687 {mat=\"Material.007\" groups=\"default\" rgb=(1 0 0)}", 0, 1, 0, 0, 0, false},
+    {"corner_with_normal", "Corner 999 114 {normal=(0.923471 -0.311198 -0.224405)}", 0, 0, 1, 0, 0, false},
+    {"corner_without_normal", "Corner 999 114 {uv=(0 1)}", 0, 0, 0, 0, 0, false},
+    {"sharp_edge", "Edge 5366 7925 {sharp}", 0, 0, 0, 1, 0, false},
+    {"plain_edge", "Edge 5366 7925", 0, 0, 0, 0, 0, false},
+    {"comment", "# Vertex 1 0 0 0", 0, 0, 0, 0, 0, false},
+    {"blank", "  \t ", 0, 0, 0, 0, 0, false},
+    {"other_kind", "Property 1 2", 0, 0, 0, 0, 1, false},
+    {"lower_case", "vertex 1 0 0 0", 0, 0, 0, 0, 1, false},
+    {"two_vertex_numbers", "Face 1 1 2", 0, 0, 0, 0, 1, false},
+    {"too_few_coordinates", "Vertex 1 0 0", 0, 0, 0, 0, 1, false},
+    {"number_running_into_text", "Vertex 1 0 0 0x", 0, 0, 0, 0, 1, false},
+    {"unclosed_block", "Vertex 1 0 0 0 {normal=(0 0 1)", 0, 0, 0, 0, 1, false},
+    {"unclosed_quote", "Face 1 1 2 3 {mat=\"x}", 0, 0, 0, 0, 1, false},
+    {"text_after_the_block", "Vertex 1 0 0 0 {normal=(0 0 1)} extra", 0, 0, 0, 0, 1, false},
+    {"keyword_alone", "Vertex", 0, 0, 0, 0, 1, false},
+};
+
+TEST(FamilyReader, ReadsEachLineAsItsKindOrCountsItSkipped)
+{
+    for (const LineCase& c : lines) {
+        const FamilyMesh mesh = read_whole(c.line + "\n");
+        EXPECT_EQ(mesh.vertices.size(), c.vertices) << c.name;
+        EXPECT_EQ(face_count(mesh), c.faces) << c.name;
+        EXPECT_EQ(mesh.corners.size(), c.corners) << c.name;
+        EXPECT_EQ(mesh.sharp_edges.size(), c.sharp_edges) << c.name;
+        EXPECT_EQ(mesh.skipped_lines, c.skipped) << c.name;
+        if (!mesh.vertices.empty()) {
+            EXPECT_EQ(mesh.vertices[0].has_normal, c.has_normal) << c.name;
+        }
+    }
+}
+
+TEST(FamilyReader, KeepsNumbersPositionsAndFaceVerticesAsWritten)
+{
+    const FamilyMesh mesh = read_whole("\xEF\xBB\xBF# a comment\nVertex 24 0.5 -1 2e-1 {normal=(0,0,1)}\n"
+                                       "Face 7  24 3 10 11\nCorner 3 7 {normal=(1 0 0)}\nbad line\n");
+    ASSERT_EQ(mesh.vertices.size(), 1u);
+    EXPECT_EQ(mesh.vertices[0].number, 24);
+    EXPECT_EQ(mesh.vertices[0].position[0], 0.5f);
+    EXPECT_EQ(mesh.vertices[0].position[2], 0.2f);
+    EXPECT_EQ(mesh.face_numbers, std::vector<int>{7});
+    EXPECT_EQ(mesh.face_vertices, (std::vector<int>{24, 3, 10, 11}));
+    EXPECT_EQ(mesh.face_starts, (std::vector<std::uint32_t>{0, 4}));
+    ASSERT_EQ(mesh.corners.size(), 1u);
+    EXPECT_EQ(mesh.corners[0].vertex, 3);
+    EXPECT_EQ(mesh.corners[0].face, 7);
+    EXPECT_EQ(mesh.first_skipped_line, 5u);
+}
+
+bool same_mesh(const FamilyMesh& a, const FamilyMesh& b)
+{
+    if (a.vertices.size() != b.vertices.size())
+        return false;
+    for (std::size_t i = 0; i < a.vertices.size(); ++i)
+        if (std::memcmp(&a.vertices[i], &b.vertices[i], sizeof(FamilyVertex)) != 0)
+            return false;
+    return a.face_numbers == b.face_numbers && a.face_starts == b.face_starts && a.face_vertices == b.face_vertices &&
+           a.corners.size() == b.corners.size() && a.sharp_edges == b.sharp_edges &&
+           a.skipped_lines == b.skipped_lines && a.first_skipped_line == b.first_skipped_line;
+}
+
+const std::string sample = "\xEF\xBB\xBF# made by hand\r\nVertex 10 0 0 0\r\nVertex 24 1 0 0 {normal=(0 0 1)}\r\n"
+                           "Vertex 3 0 1 0 {uv=(0 1)}\nnoise\nFace 1 10 24 3\nFace 0 3 24 10 {rgb=(1 0 0)}\n"
+                           "Corner 3 1 {normal=(0,0,1)}\nEdge 10 24 {sharp}\nVertex 5 1 1 0\nFace 2 24 5 3";
+
+// Cut anywhere, in any number of pieces or parts, the text reads as it does whole.
+TEST(FamilyReader, PiecesAndPartsReadAsTheWhole)
+{
+    const FamilyMesh whole = read_whole(sample);
+    ASSERT_EQ(whole.vertices.size(), 4u);
+    ASSERT_EQ(face_count(whole), 3u);
+    for (std::size_t cut = 0; cut <= sample.size(); ++cut) {
+        FamilyReading reading;
+        read_family_bytes(reading, sample.data(), cut);
+        read_family_bytes(reading, sample.data() + cut, sample.size() - cut);
+        finish_family_reading(reading);
+        EXPECT_TRUE(same_mesh(reading.mesh, whole)) << "cut at " << cut;
+    }
+    for (std::size_t piece = 1; piece <= 7; ++piece) {
+        FamilyReading reading;
+        for (std::size_t at = 0; at < sample.size(); at += piece)
+            read_family_bytes(reading, sample.data() + at, std::min(piece, sample.size() - at));
+        finish_family_reading(reading);
+        EXPECT_TRUE(same_mesh(reading.mesh, whole)) << "pieces of " << piece;
+    }
+    for (int parts = 1; parts <= 6; ++parts)
+        EXPECT_TRUE(same_mesh(read_family_text(sample.data(), sample.data() + sample.size(), parts), whole)) << parts;
+}
+
+TEST(FamilyReader, KnowsTheFamilyByItsFirstRecord)
+{
+    const struct {
+        std::string start;
+        bool family;
+    } cases[] = {
+        {"# comment\n\n# more\nVertex 1 0 0 0\n", true},
+        {"\xEF\xBB\xBFVertex 1 0 0 0 {normal=(0 0 1)}\n", true},
+        {"Face 1 1 2 3\n", true},
+        {"  Corner 1 1 {normal=(0 0 1)}\n", true},
+        {"Edge 1 2 {sharp}\n", true},
+        {"#import <Foundation/Foundation.h>\n@interface A\n", false},
+        {"function y = f(x)\n", false},
+        {"v 0 0 0\nf 1 2 3\n", false},
+        {"ply\nformat ascii 1.0\n", false},
+        {"# only comments\n", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(begins_family_text(c.start.data(), c.start.data() + c.start.size()), c.family) << c.start;
+}
+
+double triangle_area(const Point& a, const Point& b, const Point& c)
+{
+    const Point u{b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v{c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    const Point n{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    return n[2] / 2; // signed, seen from +Z
+}
+
+// Whether a point lies inside a polygon in the Z = 0 plane (even-odd rule).
+bool inside(const std::vector<Point>& polygon, double x, double y)
+{
+    bool in = false;
+    for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+        const Point& a = polygon[i];
+        const Point& b = polygon[j];
+        if ((a[1] > y) != (b[1] > y) && x < (b[0] - a[0]) * (y - a[1]) / (b[1] - a[1]) + a[0])
+            in = !in;
+    }
+    return in;
+}
+
+// Polygons in the Z = 0 plane, anticlockwise seen from +Z: their triangles cover exactly their
+// area, turn the same way, and each lies inside.
+TEST(Triangulate, CutsConvexAndConcavePolygonsInsideThemWithTheirWinding)
+{
+    const struct {
+        const char* name;
+        std::vector<Point> polygon;
+        double area;
+    } cases[] = {
+        {"square", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, 1},
+        {"l_shape", {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}}, 3},
+        {"l_shape_from_its_inner_corner", {{1, 1, 0}, {1, 2, 0}, {0, 2, 0}, {0, 0, 0}, {2, 0, 0}, {2, 1, 0}}, 3},
+        {"arrow", {{0, 0, 0}, {4, 2, 0}, {0, 4, 0}, {1, 2, 0}}, 6},
+        {"comb", {{0, 0, 0}, {5, 0, 0}, {5, 3, 0}, {4, 3, 0}, {4, 1, 0}, {3, 1, 0}, {3, 3, 0}, {2, 3, 0}, {2, 1, 0},
+                  {1, 1, 0}, {1, 3, 0}, {0, 3, 0}}, 11},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> corners;
+        triangulate(c.polygon, corners);
+        ASSERT_EQ(corners.size(), 3 * (c.polygon.size() - 2)) << c.name;
+        double total = 0;
+        for (std::size_t t = 0; t < corners.size(); t += 3) {
+            const Point& a = c.polygon[std::size_t(corners[t])];
+            const Point& b = c.polygon[std::size_t(corners[t + 1])];
+            const Point& d = c.polygon[std::size_t(corners[t + 2])];
+            const double area = triangle_area(a, b, d);
+            EXPECT_GT(area, 0) << c.name << ": triangle " << t / 3 << " keeps the winding";
+            total += area;
+            EXPECT_TRUE(inside(c.polygon, (a[0] + b[0] + d[0]) / 3, (a[1] + b[1] + d[1]) / 3))
+                << c.name << ": triangle " << t / 3 << " lies inside";
+        }
+        EXPECT_NEAR(total, c.area, 1e-12) << c.name;
+    }
+}
+
+ConvertedMesh completed(const std::string& text, FamilyOutcome* outcome = nullptr)
+{
+    ConvertedMesh mesh;
+    const FamilyOutcome got = complete_family_mesh(read_whole(text), mesh);
+    if (outcome)
+        *outcome = got;
+    return mesh;
+}
+
+std::vector<float> position_of(const ConvertedMesh& mesh, int vertex)
+{
+    const float* p = mesh.vertices[std::size_t(vertex)].position;
+    return {p[0], p[1], p[2]};
+}
+
+std::vector<float> normal_of(const ConvertedMesh& mesh, int vertex)
+{
+    const float* n = mesh.vertices[std::size_t(vertex)].normal;
+    return {n[0], n[1], n[2]};
+}
+
+// Faces name vertices by number, whatever the order or the gaps.
+TEST(FamilyMesh, FacesNameVerticesByTheirNumbers)
+{
+    const ConvertedMesh mesh = completed("Vertex 10 0 0 0\nVertex 24 1 0 0\nVertex 3 0 1 0\nFace 1 24 3 10\n");
+    ASSERT_EQ(mesh.corner_vertices.size(), 3u);
+    EXPECT_EQ(position_of(mesh, mesh.corner_vertices[0]), (std::vector<float>{1, 0, 0}));
+    EXPECT_EQ(position_of(mesh, mesh.corner_vertices[1]), (std::vector<float>{0, 1, 0}));
+    EXPECT_EQ(position_of(mesh, mesh.corner_vertices[2]), (std::vector<float>{0, 0, 0}));
+    EXPECT_EQ(normal_of(mesh, 0), (std::vector<float>{0, 0, 1})) << "made from the face";
+}
+
+TEST(FamilyMesh, LeavesOutFacesNamingAMissingOrTwiceGivenNumber)
+{
+    const struct {
+        std::string text;
+        std::size_t triangles, left_out;
+        std::string first;
+    } cases[] = {
+        {"Vertex 1 0 0 0\nVertex 2 1 0 0\nVertex 3 0 1 0\nFace 1 1 2 3\nFace 5 1 2 99\n", 1, 1,
+         "face 5 names vertex 99, which no Vertex line has"},
+        {"Vertex 1 0 0 0\nVertex 2 1 0 0\nVertex 2 5 5 5\nVertex 3 0 1 0\nFace 4 1 2 3\nFace 6 3 1 1\n", 1, 1,
+         "face 4 names vertex 2, which two Vertex lines have"},
+        {"Vertex 1 0 0 0\nVertex 1000000 1 0 0\nVertex 3 0 1 0\nFace 4 1 1000000 3\nFace 5 1 3 7\n", 1, 1,
+         "face 5 names vertex 7, which no Vertex line has"},
+    };
+    for (const auto& c : cases) {
+        FamilyOutcome outcome;
+        const ConvertedMesh mesh = completed(c.text, &outcome);
+        EXPECT_EQ(mesh.corner_vertices.size(), 3 * c.triangles) << c.text;
+        EXPECT_EQ(outcome.faces_left_out, c.left_out) << c.text;
+        EXPECT_EQ(outcome.first_left_out, c.first) << c.text;
+    }
+}
+
+// A Corner line's normal wins over the Vertex line's, in its face only; that vertex is written
+// once for each normal.
+TEST(FamilyMesh, CornerNormalsWinOverVertexNormalsInTheirFace)
+{
+    const ConvertedMesh mesh = completed("Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1 0 0 {normal=(0 0 1)}\n"
+                                         "Vertex 3 0 1 0 {normal=(0 0 1)}\nVertex 4 1 1 0 {normal=(0 0 1)}\n"
+                                         "Face 7 1 2 3\nFace 8 2 4 3\nCorner 2 8 {normal=(1 0 0)}\n");
+    ASSERT_EQ(mesh.vertices.size(), 5u);
+    EXPECT_EQ(normal_of(mesh, mesh.corner_vertices[1]), (std::vector<float>{0, 0, 1})) << "vertex 2 in face 7";
+    EXPECT_EQ(normal_of(mesh, mesh.corner_vertices[3]), (std::vector<float>{1, 0, 0})) << "vertex 2 in face 8";
+    EXPECT_EQ(position_of(mesh, mesh.corner_vertices[3]), (std::vector<float>{1, 0, 0}));
+}
+
+// A strip folded at a right angle along the edge 2-5: with the edge sharp, each side keeps its
+// own normal there; without, the two sides share the mean.
+TEST(FamilyMesh, ASharpEdgeKeepsTheCreaseAndAPlainOneSmoothsIt)
+{
+    const std::string strip = "Vertex 1 0 0 0\nVertex 2 1 0 0\nVertex 3 1 0 1\nVertex 4 0 1 0\nVertex 5 1 1 0\n"
+                              "Vertex 6 1 1 1\nFace 1 1 2 5 4\nFace 2 2 3 6 5\n";
+    const ConvertedMesh smooth = completed(strip);
+    const ConvertedMesh creased = completed(strip + "Edge 2 5 {sharp}\n");
+    EXPECT_EQ(smooth.vertices.size(), 6u);
+    const float half = float(1 / std::sqrt(2.0));
+    EXPECT_NEAR(normal_of(smooth, 1)[0], -half, 1e-6);
+    EXPECT_NEAR(normal_of(smooth, 1)[2], half, 1e-6);
+    ASSERT_EQ(creased.vertices.size(), 8u) << "vertices 2 and 5 twice each";
+    // Face 1 lies in Z = 0 facing +Z; face 2 in X = 1 facing -X.
+    for (std::size_t corner = 0; corner < creased.corner_vertices.size(); ++corner) {
+        const std::vector<float> n = normal_of(creased, creased.corner_vertices[corner]);
+        const bool first_face = corner < 6;
+        EXPECT_EQ(n, first_face ? (std::vector<float>{0, 0, 1}) : (std::vector<float>{-1, 0, 0})) << corner;
+    }
+}
+
+} // namespace
