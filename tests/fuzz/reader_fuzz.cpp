@@ -1,14 +1,17 @@
 // Coverage-guided fuzzing of the mesh reader: any bytes, read alone, in chunks as small as one
-// byte and in parts, must give exactly the reference reader's lists; any sanitizer report is a
-// finding too.
+// byte and in parts, must give exactly the reference reader's lists; the family's reader, in
+// pieces and parts, exactly its reference reading; any sanitizer report is a finding too.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "../mesh/family_reference_reader.h"
 #include "../mesh/mesh_compare.h"
 #include "../mesh/reference_reader.h"
+#include "mesh/family_reader.h"
 #include "mesh/mesh_reader.h"
 
 namespace {
@@ -24,6 +27,26 @@ bool same(const MeshStore& a, const MeshStore& b)
                  got.vertices.size(), got.faces.size(), expected.vertices.size(),
                  expected.faces.size());
     std::abort();
+}
+
+// The family's reader, whole, in pieces and in parts, against the plain reference reading.
+void check_family_reading(const std::string& text)
+{
+    const FamilyMesh expected = family_reference_read(text);
+    const std::size_t piece = 1 + text.size() % 13;
+    FamilyReading reading;
+    for (std::size_t at = 0; at < text.size(); at += piece)
+        read_family_bytes(reading, text.data() + at, std::min(piece, text.size() - at));
+    finish_family_reading(reading);
+    const FamilyMesh in_parts = read_family_text(text.data(), text.data() + text.size(), text.size() % 64 == 0 ? 3 : 1);
+    if (!same_family_mesh(reading.mesh, expected) || !same_family_mesh(in_parts, expected)) {
+        std::fprintf(stderr, "the family reader differs from its reference: %zu vertices, %zu faces, %llu skipped; "
+                             "the reference has %zu, %zu, %llu\n",
+                     reading.mesh.vertices.size(), face_count(reading.mesh),
+                     (unsigned long long)reading.mesh.skipped_lines, expected.vertices.size(), face_count(expected),
+                     (unsigned long long)expected.skipped_lines);
+        std::abort();
+    }
 }
 
 } // namespace
@@ -50,5 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const MeshStore expected_file = reference_read_file(text);
     if (!same(as_file, expected_file))
         report("read as a file in chunks and parts", as_file, expected_file);
+    check_family_reading(text);
     return 0;
 }
