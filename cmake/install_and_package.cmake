@@ -5,7 +5,7 @@ set(OLVANTA_MAINTAINER "Olvanta maintainers <maintainers@users.noreply.c-seed-df
 
 set(olvanta_programs olvanta)
 if(OLVANTA_BUILD_TOOLS)
-  list(APPEND olvanta_programs olvanta-convert olvanta-snapshot olvanta-gen)
+  list(APPEND olvanta_programs olvanta-convert olvanta-snapshot olvanta-open olvanta-gen)
 endif()
 install(TARGETS ${olvanta_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

@@ -77,10 +77,12 @@ TEST_F(Package, HoldsTheProgramsTheirPagesAndTheDocuments)
         "./usr/bin/olvanta-convert",
         "./usr/bin/olvanta-snapshot",
         "./usr/bin/olvanta-gen",
+        "./usr/bin/olvanta-open",
         "./usr/share/man/man1/olvanta.1.gz",
         "./usr/share/man/man1/olvanta-convert.1.gz",
         "./usr/share/man/man1/olvanta-snapshot.1.gz",
         "./usr/share/man/man1/olvanta-gen.1.gz",
+        "./usr/share/man/man1/olvanta-open.1.gz",
         "./usr/share/doc/olvanta/README.md.gz",
         "./usr/share/doc/olvanta/changelog.gz",
         "./usr/share/doc/olvanta/copyright",
@@ -93,6 +95,7 @@ TEST_F(Package, ItsProgramsRunUnpacked)
     const std::string bin = unpacked + "/usr/bin/";
     EXPECT_EQ(run_command("'" + bin + "olvanta-convert' --version").out, "olvanta-convert " + version + "\n");
     EXPECT_EQ(run_command("'" + bin + "olvanta-snapshot' --version").out, "olvanta-snapshot " + version + "\n");
+    EXPECT_EQ(run_command("'" + bin + "olvanta-open' --version").out, "olvanta-open " + version + "\n");
     const CommandRun generated = run_command("'" + bin + "olvanta-gen' 4 3");
     EXPECT_EQ(generated.status, 0);
     const std::string& text = generated.out;
@@ -126,7 +129,7 @@ TEST_F(Package, LintianFindsNoErrors)
 
 TEST_F(Package, ManualPagesRenderWithoutWarnings)
 {
-    for (const char* page : {"olvanta", "olvanta-convert", "olvanta-snapshot", "olvanta-gen"}) {
+    for (const char* page : {"olvanta", "olvanta-convert", "olvanta-snapshot", "olvanta-open", "olvanta-gen"}) {
         const std::string path = unpacked + "/usr/share/man/man1/" + page + ".1.gz";
         const CommandRun rendered = run_command("MANWIDTH=80 man --warnings -l '" + path + "'");
         EXPECT_EQ(rendered.status, 0) << page;

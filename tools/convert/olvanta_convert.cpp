@@ -64,8 +64,9 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
         std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s left out: %s\n", count,
                      count == 1 ? "face" : "faces", quoted(options.input).c_str(), count == 1 ? "was" : "were", first);
     if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
-        std::fprintf(stderr, "olvanta-convert: warning: %lu lines of %s are no record of the format and were skipped "
-                     "(the first is line %lu)\n", count, quoted(options.input).c_str(), line);
+        std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s no record of the format and %s skipped "
+                     "(the first is line %lu)\n", count, count == 1 ? "line" : "lines", quoted(options.input).c_str(),
+                     count == 1 ? "is" : "are", count == 1 ? "was" : "were", line);
     const std::string refused = last_line_starting(ending.report, "refused: ");
     if (!refused.empty())
         std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n", quoted(options.input).c_str(),

@@ -24,6 +24,7 @@
 #include "cleanup_on_signal.h"
 #include "mesh/reading_report.h"
 #include "olvanta_version.h"
+#include "mesh_source.h"
 #include "output_target.h"
 #include "picture_window.h"
 #include "png_file.h"
@@ -156,14 +157,22 @@ int snapshot(const SnapshotOptions& options)
     std::string failed, reason;
     if (const std::string unwritable = unwritable_output(options); !unwritable.empty())
         return fail(unwritable);
+    MeshSource source;
+    if (!open_mesh_source(options.mesh, source, reason))
+        return fail("cannot read " + quoted(options.mesh) + ": " + reason);
     ReadReport report;
-    if (!read_within(options.mesh, options.seconds, report)) {
+    if (!read_within(source.name, options.seconds, report)) {
         fail(quoted(options.mesh) + " was still being read when the time limit ended (" +
              std::to_string(options.seconds) + " s)");
         std::fflush(stderr);
-        std::_Exit(1); // the reading thread is still writing the lists
+        std::_Exit(1); // the reading thread is still writing the lists; the converter ends with us
     }
-    if (!report_reading("olvanta-snapshot", false, options.mesh, report, mesh_store))
+    // A failed conversion has said why; an empty picture would say nothing.
+    const bool converted = source.converter > 0;
+    if (wait_for_converter(source) != 0)
+        return 1;
+    close_mesh_source(source);
+    if (!report_reading("olvanta-snapshot", false, converted ? options.mesh : source.name, report, mesh_store))
         return 1;
     const int screen = std::max(1024, options.size + 64);
     const XServer server = start_xvfb(screen, screen);
