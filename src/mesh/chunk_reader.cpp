@@ -42,23 +42,23 @@ bool is_record_start(char c)
 // The record that began at `start` ran into the end of the buffer. A skipped line goes on being
 // skipped unless its line end was the last byte; anything else is undone, to be read again
 // with more bytes behind it.
-void take_back(ChunkReader& r, MeshStore& mesh, const char* start, std::size_t vertices,
-               std::size_t faces)
+void take_back(ChunkReader& r, MeshStore& mesh, const char* start, std::size_t vertices, std::size_t faces)
 {
     if (!is_record_start(*start)) {
         r.skipping_line = r.buffer[r.filled - 1] != '\n';
         r.next = r.filled;
         return;
     }
+    take_back_notes(r.notes, start, mesh.vertices.size() > vertices);
     mesh.vertices.resize(vertices);
     mesh.faces.resize(faces);
     r.next = static_cast<std::size_t>(start - r.buffer.data());
 }
 
-void note_step(std::vector<Step>& steps, std::uint64_t offset, const MeshStore& mesh)
+void note_step(std::vector<Step>& steps, std::uint64_t offset, const MeshStore& mesh, const ReadingNotes& notes)
 {
     if (steps.empty() || steps.back().offset < offset)
-        steps.push_back({offset, mesh.vertices.size(), mesh.faces.size()});
+        steps.push_back({offset, mesh.vertices.size(), mesh.faces.size(), notes.unread_normals});
 }
 
 // Reads one buffered record. False when it ran into the end of the buffer while the source has
@@ -67,7 +67,7 @@ inline bool read_one(ChunkReader& r, MeshStore& mesh, Cursor& in, bool more_to_c
 {
     const char* const start = in.p;
     const std::size_t vertices = mesh.vertices.size(), faces = mesh.faces.size();
-    read_record(in, mesh);
+    read_record(in, mesh, r.notes);
     if (in.p == in.end && more_to_come) {
         take_back(r, mesh, start, vertices, faces);
         return false;
@@ -83,7 +83,7 @@ bool read_buffered_records(ChunkReader& r, MeshStore& mesh, std::size_t limit, s
     const char* const stop_at = buffer + limit;
     const bool more_to_come = !r.ended;
     while (steps && steps->size() < noted_steps && in.p < stop_at) {
-        note_step(*steps, offset_at(r, static_cast<std::size_t>(in.p - buffer)), mesh);
+        note_step(*steps, offset_at(r, static_cast<std::size_t>(in.p - buffer)), mesh, r.notes);
         if (!read_one(r, mesh, in, more_to_come))
             return false;
     }
@@ -175,6 +175,7 @@ bool refill(ChunkReader& r, const MeshStore& mesh)
 {
     if (r.ended)
         return r.next < r.filled;
+    r.notes.last_unread = nullptr; // the buffer's bytes move: it named a place in the old ones
     keep_pending(r);
     if (!shorten_pending(r))
         return false;

@@ -10,11 +10,13 @@
 
 #include "mesh/byte_source.h"
 #include "mesh/mesh_reader.h"
+#include "mesh/reading_notes.h"
 
 // Where a reading began a record, and how long its lists were then.
 struct Step {
     std::uint64_t offset;
     std::size_t vertices, faces;
+    std::uint64_t unread_normals; // the reading's count of them then
 };
 
 struct ChunkReader {
@@ -34,6 +36,7 @@ struct ChunkReader {
     bool cut_short = false;          // the file ended before the size it had at the start
     ReadOutcome outcome = ReadOutcome::complete; // anything else stops the reading
     int error = 0;                   // errno, for read_failed
+    ReadingNotes notes;
 };
 
 void start_reading(ChunkReader& reader, const ByteSource& source, std::uint64_t offset,
@@ -45,6 +48,7 @@ void read_records_before(ChunkReader& reader, MeshStore& mesh, std::uint64_t sto
                          std::vector<Step>* steps = nullptr);
 
 const std::size_t noted_steps = 64;
+static_assert(noted_steps < std::size_t(noted_numbers), "a joining step falls among the noted vertex numbers");
 
 // The source offset where the next record begins; false when the reading has nothing more.
 bool next_record_offset(ChunkReader& reader, const MeshStore& mesh, std::uint64_t& offset);

@@ -29,31 +29,69 @@ void read_face(Cursor& in, std::vector<Face>& faces)
 }
 
 // After the leading "V". The vertex counts once all seven numbers have converted, whether or
-// not the closing ")}" follows.
-void read_vertex(Cursor& in, std::vector<Vertex>& vertices)
+// not the closing ")}" follows. A line whose position reads but whose normal part does not is
+// noted: most of the family's files are written so.
+void read_vertex(Cursor& in, std::vector<Vertex>& vertices, ReadingNotes& notes, const char* record)
 {
     float x = 0, y = 0, z = 0, nx = 0, ny = 0, nz = 0;
-    if (!match_literal(in, "ertex") || !skip_int(in) || !read_float(in, x) ||
-        !read_float(in, y) || !read_float(in, z))
+    const char* number = nullptr;
+    if (!match_literal(in, "ertex") || !skip_int(in, number))
+        return;
+    const char* const number_end = in.p;
+    if (!read_float(in, x) || !read_float(in, y) || !read_float(in, z))
         return;
     skip_blanks(in);
     if (!match_literal(in, "{normal=(") || !read_float(in, nx) || !read_float(in, ny) ||
-        !read_float(in, nz))
+        !read_float(in, nz)) {
+        ++notes.unread_normals;
+        notes.last_unread = record;
         return;
+    }
     vertices.push_back(Vertex{x, y, z, nx, ny, nz});
+    note_vertex_number(notes, number, number_end);
     if (match_literal(in, ")}"))
         skip_blanks(in);
 }
 
 } // namespace
 
-void read_record(Cursor& in, MeshStore& mesh)
+int number_of(const char* begin, const char* end)
 {
+    Cursor in{begin, end};
+    int value = 0;
+    read_int(in, value);
+    return value;
+}
+
+void note_vertex_number_slowly(ReadingNotes& notes, std::uint64_t index, const char* begin, const char* end)
+{
+    if (index < std::uint64_t(noted_numbers)) {
+        notes.first_numbers[index] = number_of(begin, end);
+        if (index == std::uint64_t(noted_numbers - 1))
+            expect(notes.next, (long long)notes.first_numbers[index] + 1);
+        return;
+    }
+    if (notes.run_broken)
+        return;
+    const int number = number_of(begin, end);
+    // The same number written otherwise ("+7", "007"), or one longer than a word.
+    if (number == notes.next.value) {
+        expect_next(notes.next);
+        return;
+    }
+    notes.run_broken = true;
+    notes.break_index = index;
+    notes.break_number = number;
+}
+
+void read_record(Cursor& in, MeshStore& mesh, ReadingNotes& notes)
+{
+    const char* const record = in.p;
     const char first = *in.p++;
     if (first == 'F')
         read_face(in, mesh.faces);
     else if (first == 'V')
-        read_vertex(in, mesh.vertices);
+        read_vertex(in, mesh.vertices, notes, record);
     else if (first != '\n')
         skip_line(in);
 }
@@ -61,9 +99,10 @@ void read_record(Cursor& in, MeshStore& mesh)
 ReadOutcome read_mesh_text(const char* begin, const char* end, MeshStore& mesh)
 {
     Cursor in{begin, end};
+    ReadingNotes notes;
     try {
         while (in.p < in.end)
-            read_record(in, mesh);
+            read_record(in, mesh, notes);
     } catch (const std::bad_alloc&) {
         return ReadOutcome::out_of_memory;
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mesh/mesh_store.h"
+#include "mesh/reading_notes.h"
 
 enum class ReadOutcome {
     complete,        // everything was read
@@ -26,6 +27,7 @@ struct ReadReport {
     ReadOutcome outcome = ReadOutcome::complete;
     bool file_changed = false; // the file shrank, grew or was rewritten while it was read
     std::string reason;        // the system's reason, for cannot_open and read_failed
+    ReadingFindings findings;  // Vertex lines without the normal part, numbers that are not places
 };
 
 // How a file's bytes are read: in chunks of chunk_bytes, by `parts` readers side by side, or in

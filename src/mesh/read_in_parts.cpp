@@ -196,6 +196,19 @@ std::size_t records_after(const std::vector<Part>& parts, std::size_t i, std::ve
     return count;
 }
 
+// What the reading `reader` noted from `first` on, now that it has ended or handed over.
+struct OpenSpan {
+    const ChunkReader* reader;
+    std::uint64_t place, first, unread_normals_before;
+};
+
+void close_span(ReadingFindings& findings, const OpenSpan& span)
+{
+    const ReadingNotes& notes = span.reader->notes;
+    findings.unread_normals += notes.unread_normals - span.unread_normals_before;
+    look_for_misnumbered(findings, NotedSpan{&notes, span.place, span.first, notes.stored});
+}
+
 // Walks the parts in order, joining each to the one before, and moves their records into mesh.
 // When two readings never meet, the rest is read here, alone.
 ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh, std::size_t most_list_bytes)
@@ -203,11 +216,15 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh, std::size_t 
     ChunkReader* reader = &parts[0].reader;
     reader->most_list_bytes = most_list_bytes;
     bool cut_short = reader->cut_short;
+    ReadingFindings findings;
+    OpenSpan span{reader, 0, 0, 0};
     for (std::size_t i = 1; i < parts.size() && reader->outcome == ReadOutcome::complete; ++i) {
         const Step* meeting = continue_until_in_step(*reader, mesh, parts[i]);
         cut_short = cut_short || reader->cut_short;
         if (!meeting)
             break;
+        close_span(findings, span);
+        span = OpenSpan{&parts[i].reader, mesh.vertices.size(), meeting->vertices, meeting->unread_normals};
         take_records(mesh.vertices, parts[i].mesh.vertices, meeting->vertices,
                      records_after(parts, i, &MeshStore::vertices));
         take_records(mesh.faces, parts[i].mesh.faces, meeting->faces, records_after(parts, i, &MeshStore::faces));
@@ -216,7 +233,8 @@ ReadingResult join_parts(std::vector<Part>& parts, MeshStore& mesh, std::size_t 
         cut_short = cut_short || reader->cut_short;
     }
     read_records_before(*reader, mesh, UINT64_MAX);
-    return {reader->outcome, reader->error, cut_short || reader->cut_short};
+    close_span(findings, span);
+    return {reader->outcome, reader->error, cut_short || reader->cut_short, findings};
 }
 
 } // namespace
@@ -232,6 +250,6 @@ ReadingResult read_in_parts(const ByteSource& source, MeshStore& mesh, int parts
     try {
         return join_parts(cut, mesh, limits.most_list_bytes);
     } catch (const std::bad_alloc&) {
-        return {ReadOutcome::out_of_memory, 0, false};
+        return {ReadOutcome::out_of_memory, 0, false, {}};
     }
 }

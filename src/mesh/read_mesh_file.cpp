@@ -98,6 +98,7 @@ ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh
     if (result.outcome == ReadOutcome::read_failed)
         report.reason = std::strerror(result.error);
     report.file_changed = result.cut_short || (sized && changed_since(fd, at_start));
+    report.findings = result.findings;
     return report;
 }
 
@@ -122,5 +123,6 @@ ReadReport read_text_as_file(const std::string& text, MeshStore& mesh, const Rea
                                                 : read_in_parts(source, mesh, plan.parts, plan.on_threads, limits);
     ReadReport report;
     report.outcome = result.outcome;
+    report.findings = result.findings;
     return report;
 }

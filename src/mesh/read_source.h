@@ -7,6 +7,7 @@
 
 #include "mesh/byte_source.h"
 #include "mesh/mesh_reader.h"
+#include "mesh/reading_notes.h"
 
 struct ReadingLimits {
     std::size_t chunk_bytes;     // each reading holds a chunk and at most one record besides
@@ -18,6 +19,7 @@ struct ReadingResult {
     ReadOutcome outcome;
     int error;      // errno, for read_failed
     bool cut_short; // the file ended before the size it had when reading began
+    ReadingFindings findings;
 };
 
 // A source with a size (a regular file, text): cut into `parts` read on threads of their own.

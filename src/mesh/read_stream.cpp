@@ -63,5 +63,8 @@ ReadingResult read_stream(const ByteSource& source, MeshStore& mesh, const Readi
         reader.outcome = ReadOutcome::out_of_memory;
         join_segments(segments, mesh);
     }
-    return {reader.outcome, reader.error, false};
+    ReadingFindings findings;
+    findings.unread_normals = reader.notes.unread_normals;
+    look_for_misnumbered(findings, NotedSpan{&reader.notes, 0, 0, reader.notes.stored});
+    return {reader.outcome, reader.error, false, findings};
 }

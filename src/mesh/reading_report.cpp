@@ -51,11 +51,28 @@ void report_stop(const Speaker& s, const char* name, const ReadReport& report, c
             vertices, faces);
 }
 
-void warn_about_the_mesh(const Speaker& s, const MeshStore& mesh)
+// Most files of the format's family have no normal part on their Vertex lines, or number their
+// vertices by name: the viewer reads neither, and says so instead of only counting the damage.
+void warn_about_the_form(const Speaker& s, const char* name, const ReadReport& report, const MeshStore& mesh)
 {
-    if (const std::size_t count = count_faces_naming_missing_vertices(mesh))
+    const ReadingFindings& f = report.findings;
+    if (f.unread_normals)
+        say(s, "warning: %llu Vertex %s no normal part in the form this viewer reads, \"Vertex N x y z "
+               "{normal=(nx ny nz)}\", and %s skipped; 'olvanta-open %s' shows the file, and 'olvanta-convert %s "
+               "COPY' writes a copy in that form",
+            (unsigned long long)f.unread_normals, f.unread_normals == 1 ? "line has" : "lines have",
+            f.unread_normals == 1 ? "was" : "were", name, name);
+    else if (const std::size_t count = count_faces_naming_missing_vertices(mesh))
         say(s, "warning: %zu of %zu faces name vertices that the file does not have; they are not drawn", count,
             mesh.faces.size());
+    if (!f.unread_normals && f.misnumbered)
+        say(s, "warning: the vertices' numbers are not their places (vertex %llu in the file is numbered %d), but "
+               "faces count vertices by place; 'olvanta-open %s' shows the file as its numbers mean it",
+            (unsigned long long)f.misnumbered_place, f.misnumbered_number, name);
+}
+
+void warn_about_the_mesh(const Speaker& s, const MeshStore& mesh)
+{
     if (const std::size_t count = count_non_finite_vertices(mesh))
         say(s, "warning: %zu of %zu vertices lie beyond single precision (infinite); the faces through them are "
                "not drawn",
@@ -73,6 +90,7 @@ bool report_reading(const char* program, bool after_dialogue, const std::string&
         return false;
     }
     report_stop(speaker, filename.c_str(), report, mesh);
+    warn_about_the_form(speaker, filename.c_str(), report, mesh);
     warn_about_the_mesh(speaker, mesh);
     return true;
 }

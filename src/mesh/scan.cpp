@@ -178,7 +178,14 @@ bool read_int(Cursor& in, int& value)
 
 bool skip_int(Cursor& in)
 {
+    const char* number = nullptr;
+    return skip_int(in, number);
+}
+
+bool skip_int(Cursor& in, const char*& number)
+{
     skip_blanks(in);
+    number = in.p;
     const char* digits = skip_sign(in.p, in.end);
     in.p = skip_digit_run(digits, in.end);
     return in.p != digits;

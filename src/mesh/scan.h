@@ -43,4 +43,5 @@ void skip_line(Cursor& in);
 // Integers beyond the int range saturate; floats out of range become what strtof gives.
 bool read_int(Cursor& in, int& value);
 bool skip_int(Cursor& in); // a "%d" whose value is not wanted
+bool skip_int(Cursor& in, const char*& number); // the same, saying where its text begins
 bool read_float(Cursor& in, float& value);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -139,6 +140,57 @@ TEST(LoadMeshDeathTest, WarnsOnceAboutVerticesBeyondSinglePrecision)
         "through them are not drawn\n$");
     unlink(mesh.c_str());
     unlink(typed.c_str());
+}
+
+// What the dialogue writes on standard error, in a child process of its own.
+std::string standard_error_of_loading(const std::string& typed)
+{
+    const std::string err = write_temporary_file("");
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(open(typed.c_str(), O_RDONLY), 0);
+        dup2(open(err.c_str(), O_WRONLY), 2);
+        dup2(open("/dev/null", O_WRONLY), 1);
+        load_mesh();
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    const std::string said = read_whole_file(err);
+    unlink(err.c_str());
+    return said;
+}
+
+// A file not in the form the viewer reads gets one line that names the cause, in place of the
+// damage it does; a strict file gets none.
+TEST(LoadMeshDeathTest, NamesTheCauseWhenTheFileIsNotInTheViewersForm)
+{
+    const struct {
+        const char* name;
+        std::string mesh;
+        std::string message; // FILE stands for the file's name
+    } cases[] = {
+        {"strict", "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1 0 0 {normal=(0 0 1)}\nFace 1 1 2 2\n", ""},
+        {"no_normal_parts", "Vertex 1 0 0 0\nVertex 2 1 0 0\nVertex 3 0 1 0\nFace 1 1 2 3\n",
+         "olvanta: warning: 3 Vertex lines have no normal part in the form this viewer reads, \"Vertex N x y z "
+         "{normal=(nx ny nz)}\", and were skipped; 'olvanta-open FILE' shows the file, and 'olvanta-convert FILE "
+         "COPY' writes a copy in that form\n"},
+        {"numbers_that_are_names", "Vertex 10 0 0 0 {normal=(0 0 1)}\nVertex 24 1 0 0 {normal=(0 0 1)}\n"
+                                   "Vertex 3 0 1 0 {normal=(0 0 1)}\nFace 1 3 1 2\n",
+         "olvanta: warning: the vertices' numbers are not their places (vertex 1 in the file is numbered 10), but "
+         "faces count vertices by place; 'olvanta-open FILE' shows the file as its numbers mean it\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string mesh = write_temporary_file(c.mesh);
+        const std::string typed = write_temporary_file(mesh + "\n");
+        std::string expected = c.message;
+        for (std::size_t at; (at = expected.find("FILE")) != std::string::npos;)
+            expected.replace(at, 4, mesh);
+        EXPECT_EQ(standard_error_of_loading(typed), expected) << c.name;
+        unlink(mesh.c_str());
+        unlink(typed.c_str());
+    }
 }
 
 // The name and the mesh on one pipe: the mesh after the name is read whole.
