@@ -35,7 +35,9 @@ void read_vertex(Cursor& in, std::vector<Vertex>& vertices, ReadingNotes& notes,
 {
     float x = 0, y = 0, z = 0, nx = 0, ny = 0, nz = 0;
     const char* number = nullptr;
-    if (!match_literal(in, "ertex") || !skip_int(in, number))
+    std::uint64_t number_text = 0;
+    long number_length = 0;
+    if (!match_literal(in, "ertex") || !skip_int(in, number, number_text, number_length))
         return;
     const char* const number_end = in.p;
     if (!read_float(in, x) || !read_float(in, y) || !read_float(in, z))
@@ -48,7 +50,7 @@ void read_vertex(Cursor& in, std::vector<Vertex>& vertices, ReadingNotes& notes,
         return;
     }
     vertices.push_back(Vertex{x, y, z, nx, ny, nz});
-    note_vertex_number(notes, number, number_end);
+    note_vertex_number(notes, NumberText{number, number_end, number_text, number_length});
     if (match_literal(in, ")}"))
         skip_blanks(in);
 }
@@ -63,20 +65,22 @@ int number_of(const char* begin, const char* end)
     return value;
 }
 
-void note_vertex_number_slowly(ReadingNotes& notes, std::uint64_t index, const char* begin, const char* end)
+void note_vertex_number_slowly(ReadingNotes& notes, std::uint64_t index, const NumberText& number_text)
 {
+    const char* const begin = number_text.begin;
+    const char* const end = number_text.end;
     if (index < std::uint64_t(noted_numbers)) {
         notes.first_numbers[index] = number_of(begin, end);
         if (index == std::uint64_t(noted_numbers - 1))
-            expect(notes.next, (long long)notes.first_numbers[index] + 1);
+            expect_text(notes.next, expected_number(notes, index + 1));
         return;
     }
     if (notes.run_broken)
         return;
+    // Past all nines, written otherwise ("+7", "007"), longer than a word, or another number.
     const int number = number_of(begin, end);
-    // The same number written otherwise ("+7", "007"), or one longer than a word.
-    if (number == notes.next.value) {
-        expect_next(notes.next);
+    if (number == expected_number(notes, index)) {
+        expect_text(notes.next, expected_number(notes, index + 1));
         return;
     }
     notes.run_broken = true;

@@ -12,70 +12,80 @@
 // that is all the joining needs to find the first vertex whose number is not its place.
 const int noted_numbers = 65;
 
-// The next number a run of consecutive numbers expects, kept as its decimal text as well (the
-// first eight characters as one little-endian word), so that a vertex's number is checked by
-// comparing its text, without converting it.
-struct ExpectedNumber {
-    long long value = 0;
+// The next number a run of consecutive numbers expects, as its decimal text: up to seven
+// characters in one little-endian word, so that a vertex's number is checked by comparing its
+// text, without converting it. Its value is the run's first number plus the vertices since.
+struct ExpectedText {
     std::uint64_t text = 0;
-    int length = 0; // of the whole text; only up to eight are compared this way
+    std::uint64_t mask = 0;      // the bytes of the text within the word
+    int last_shift = 0;          // where the last digit's byte lies
+    long length = -1;            // -1: too long to compare this way (more than seven characters)
 };
 
-inline void expect(ExpectedNumber& e, long long value)
+inline void expect_text(ExpectedText& e, long long value)
 {
     char text[24] = {};
-    e.value = value;
-    e.length = int(std::to_chars(text, text + sizeof text, value).ptr - text);
+    const long length = long(std::to_chars(text, text + sizeof text, value).ptr - text);
+    e = ExpectedText{};
+    if (length > 7)
+        return;
     std::memcpy(&e.text, text, sizeof e.text);
-}
-
-inline __attribute__((always_inline)) void expect_next(ExpectedNumber& e)
-{
-    ++e.value;
-    const int shift = 8 * (e.length - 1);
-    const unsigned last = e.length <= 8 ? unsigned(e.text >> shift) & 0xff : 0;
-    if (last >= '0' && last < '9')
-        e.text += std::uint64_t(1) << shift;
-    else
-        expect(e, e.value); // past a 9: one number in ten, written out again
+    e.length = length;
+    e.mask = length == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * length)) - 1;
+    e.last_shift = int(8 * (length - 1));
 }
 
 struct ReadingNotes {
+    std::uint64_t stored = 0;         // vertices this reading stored, whatever list they went to
+    bool run_broken = false;          // past the noted ones, a number broke the run of consecutive numbers
+    ExpectedText next;                // past the noted ones, the text of the number the run expects
     std::uint64_t unread_normals = 0; // Vertex lines whose normal part is missing or not in the form
     const char* last_unread = nullptr; // where the last of them began, should it be taken back
-    std::uint64_t stored = 0;         // vertices this reading stored, whatever list they went to
     int first_numbers[noted_numbers] = {};
-    ExpectedNumber next;              // past the noted ones, what the run expects next
-    bool run_broken = false;          // past the noted ones, a number broke the run of consecutive numbers
-    std::uint64_t break_index = 0;    // which of this reading's vertices did
+    std::uint64_t break_index = 0;    // which of this reading's vertices broke the run
     int break_number = 0;
 };
+
+// The number the run expects for this reading's vertex `index`.
+inline long long expected_number(const ReadingNotes& notes, std::uint64_t index)
+{
+    return (long long)notes.first_numbers[noted_numbers - 1] + (long long)(index - (noted_numbers - 1));
+}
 
 // A vertex number's text, from the record: "%d" as the reader took it.
 int number_of(const char* begin, const char* end);
 
-// The first vertices, and any number that is not the one the run expects.
-void note_vertex_number_slowly(ReadingNotes& notes, std::uint64_t index, const char* begin, const char* end);
+// A vertex number as the record gave it: its text, and, for a plain run of up to seven digits,
+// that text as one word, as the scan already loaded it (length 0 otherwise).
+struct NumberText {
+    const char* begin;
+    const char* end;
+    std::uint64_t word;
+    long length;
+};
+
+// The first vertices, and any number that is not the one the run expects as text.
+void note_vertex_number_slowly(ReadingNotes& notes, std::uint64_t index, const NumberText& number);
 
 // Every vertex of every file passes here: the usual case, a number that continues the run, is
-// one masked comparison of a word. The record read on for at least nine bytes past the number
-// ("{normal=(" and more), so the word lies within it.
-inline __attribute__((always_inline)) void note_vertex_number(ReadingNotes& notes, const char* begin, const char* end)
+// one masked comparison of the word the scan loaded, and the next text is the last digit one up.
+inline __attribute__((always_inline)) void note_vertex_number(ReadingNotes& notes, const NumberText& number)
 {
     const std::uint64_t index = notes.stored++;
-    ExpectedNumber& e = notes.next;
-    const long length = end - begin;
-    if (__builtin_expect(index >= std::uint64_t(noted_numbers) && !notes.run_broken && length == e.length &&
-                             length <= 8, 1)) {
-        std::uint64_t word;
-        std::memcpy(&word, begin, sizeof word);
-        const std::uint64_t mask = length == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * length)) - 1;
-        if (__builtin_expect(((word ^ e.text) & mask) == 0, 1)) {
-            expect_next(e);
-            return;
+    ExpectedText& e = notes.next;
+    if (__builtin_expect(number.length == e.length && ((number.word ^ e.text) & e.mask) == 0 && !notes.run_broken &&
+                             index >= std::uint64_t(noted_numbers), 1)) {
+        // One up: nines at the end turn to zeros, the digit before them goes up.
+        for (int shift = e.last_shift; shift >= 0; shift -= 8) {
+            if (((e.text >> shift) & 0xff) != '9') {
+                e.text += std::uint64_t(1) << shift;
+                return;
+            }
+            e.text -= std::uint64_t('9' - '0') << shift;
         }
+        // All nines: the text grows a digit.
     }
-    note_vertex_number_slowly(notes, index, begin, end);
+    note_vertex_number_slowly(notes, index, number);
 }
 
 // After the record that began at `record` was taken back, with the vertex it stored, if any.
@@ -91,7 +101,7 @@ inline void take_back_notes(ReadingNotes& notes, const char* record, bool stored
     if (notes.run_broken && notes.break_index >= stored)
         notes.run_broken = false;
     if (stored >= std::uint64_t(noted_numbers))
-        expect(notes.next, (long long)notes.first_numbers[noted_numbers - 1] + (long long)(stored - (noted_numbers - 1)));
+        expect_text(notes.next, expected_number(notes, stored));
 }
 
 // The stretch of a reading's vertices that the joined lists kept: its vertices from `first` to

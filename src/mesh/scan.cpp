@@ -178,14 +178,25 @@ bool read_int(Cursor& in, int& value)
 
 bool skip_int(Cursor& in)
 {
-    const char* number = nullptr;
-    return skip_int(in, number);
+    skip_blanks(in);
+    const char* digits = skip_sign(in.p, in.end);
+    in.p = skip_digit_run(digits, in.end);
+    return in.p != digits;
 }
 
-bool skip_int(Cursor& in, const char*& number)
+bool skip_int(Cursor& in, const char*& number, std::uint64_t& word, long& length)
 {
     skip_blanks(in);
     number = in.p;
+    if (in.end - in.p >= 8) {
+        std::memcpy(&word, in.p, sizeof word);
+        length = eight_byte_digit_count(word);
+        if (length > 0 && length < 8) {
+            in.p += length;
+            return true;
+        }
+    }
+    length = 0;
     const char* digits = skip_sign(in.p, in.end);
     in.p = skip_digit_run(digits, in.end);
     return in.p != digits;

@@ -19,6 +19,7 @@ inline void skip_blanks(Cursor& in)
         ++in.p;
 }
 
+#include <cstdint>
 #include <cstring>
 
 // Matches text; at the first mismatch that byte stays unread.
@@ -43,5 +44,7 @@ void skip_line(Cursor& in);
 // Integers beyond the int range saturate; floats out of range become what strtof gives.
 bool read_int(Cursor& in, int& value);
 bool skip_int(Cursor& in); // a "%d" whose value is not wanted
-bool skip_int(Cursor& in, const char*& number); // the same, saying where its text begins
+// The same, saying where its text begins, and, when it is a plain run of one to seven digits, its
+// text as one little-endian word (the bytes past it undefined) and its length; else length 0.
+bool skip_int(Cursor& in, const char*& number, std::uint64_t& word, long& length);
 bool read_float(Cursor& in, float& value);
