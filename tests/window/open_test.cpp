@@ -109,4 +109,20 @@ TEST(OlvantaOpen, SnapshotsOfAnyFormEqualThoseOfTheConvertedCopy)
     remove_directory(dir);
 }
 
+TEST(OlvantaOpen, AnswersHelpVersionAndAMissingFile)
+{
+    const std::string tool = "'" + std::string(OLVANTA_OPEN_PATH) + "'";
+    const CommandRun help = run_command(tool + " --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: olvanta-open [GLUT OPTIONS] FILE\n", 0), 0u);
+    const CommandRun version = run_command(tool + " --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("olvanta-open ", 0), 0u);
+    for (const char* wrong : {"", " -display :1"}) {
+        const CommandRun run = run_command(tool + wrong);
+        EXPECT_EQ(run.status, 2) << wrong;
+        EXPECT_EQ(run.err.rfind("olvanta-open: a FILE to show is needed, after any GLUT options\nusage: ", 0), 0u) << run.err;
+    }
+}
+
 } // namespace

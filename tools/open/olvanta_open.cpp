@@ -124,7 +124,10 @@ int main(int argc, char** argv)
         std::printf("olvanta-open %s\n", OLVANTA_VERSION);
         return 0;
     }
-    if (argc < 2 || last.empty() || (last[0] == '-' && last.size() > 1)) {
+    // GLUT's options that take a value: what follows them is that value, not a FILE.
+    const std::string before_last = argc > 2 ? argv[argc - 2] : "";
+    if (argc < 2 || last.empty() || (last[0] == '-' && last.size() > 1) || before_last == "-display" ||
+        before_last == "-geometry") {
         std::fprintf(stderr, "olvanta-open: a FILE to show is needed, after any GLUT options\n%s", usage);
         return 2;
     }
