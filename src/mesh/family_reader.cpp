@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -341,8 +342,25 @@ const char* next_line_start(const char* at, const char* end)
     return line_end ? static_cast<const char*>(line_end) + 1 : end;
 }
 
-void read_piece(FamilyReading& reading, const char* begin, const char* end)
+// Room for every record the piece could hold, so that no list copies itself while it grows:
+// pages that no record reaches stay address space, not memory.
+void reserve_for(FamilyMesh& mesh, std::size_t bytes)
 {
+    const std::size_t shortest_vertex = 15, shortest_face = 13; // "Vertex 1 0 0 0\n", "Face 1 1 2 3\n"
+    mesh.vertices.reserve(bytes / shortest_vertex);
+    mesh.face_numbers.reserve(bytes / shortest_face);
+    mesh.face_starts.reserve(bytes / shortest_face + 1);
+    mesh.face_vertices.reserve(bytes / 2);
+}
+
+// The first piece's lists take the later pieces' records in the end, so they have room for all.
+void read_piece(FamilyReading& reading, const char* begin, const char* end, std::size_t room)
+{
+    try {
+        reserve_for(reading.mesh, room);
+    } catch (const std::bad_alloc&) {
+        // The lists grow as they must instead.
+    }
     read_family_bytes(reading, begin, std::size_t(end - begin));
     finish_family_reading(reading);
 }
@@ -360,12 +378,12 @@ FamilyMesh read_family_text(const char* begin, const char* end, int parts)
     for (std::size_t i = 1; i < readings.size(); ++i) {
         readings[i].at_text_start = false;
         try {
-            threads.emplace_back(read_piece, std::ref(readings[i]), cuts[i], cuts[i + 1]);
+            threads.emplace_back(read_piece, std::ref(readings[i]), cuts[i], cuts[i + 1], std::size_t(cuts[i + 1] - cuts[i]));
         } catch (const std::system_error&) {
-            read_piece(readings[i], cuts[i], cuts[i + 1]);
+            read_piece(readings[i], cuts[i], cuts[i + 1], std::size_t(cuts[i + 1] - cuts[i]));
         }
     }
-    read_piece(readings[0], cuts[0], cuts[1]);
+    read_piece(readings[0], cuts[0], cuts[1], std::size_t(end - begin));
     for (std::thread& thread : threads)
         thread.join();
     for (std::size_t i = 1; i < readings.size(); ++i)
