@@ -218,4 +218,40 @@ TEST(Differential, ReadingInChunksAndPartsGivesTheSameListsAsReadingAlone)
     }
 }
 
+// Every rule that depends on where a reading stands (a byte-order mark only at the very start,
+// a record's start, the end of a skipped line, a line end after a carriage return) holds with
+// the text cut at every offset around the place: the first chunk ends there, for files, parts
+// and streams alike.
+TEST(Differential, RulesThatDependOnAPositionHoldWhereverAChunkEnds)
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    const std::string vertex = "Vertex 1 0.5 -1 2e-1 {normal=(0 0 1)}\n";
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t place; // the position the rule depends on
+    } cases[] = {
+        {"mark_at_the_start", mark + vertex + "Face 1 1 1 1\n", 3},
+        {"mark_after_a_skipped_line", "# c\n" + mark + vertex, 4},
+        {"mark_after_a_record", vertex + mark + vertex, vertex.size()},
+        {"mark_after_a_blank_line", "\n" + mark + vertex, 1},
+        {"record_after_a_skipped_line", "# a comment\n" + vertex, 12},
+        {"indented_record_after_a_skipped_line", "# a comment\n  " + vertex, 12},
+        {"indented_record_after_a_record", vertex + "   " + vertex, vertex.size() + 3},
+        {"skipped_line_ending_in_a_carriage_return", "# c\r\n" + vertex, 5},
+        {"record_across_line_ends", "Face 1 1 2\n\n3\n" + vertex, 11},
+    };
+    for (const auto& c : cases) {
+        const MeshStore expected = reference_read_file(c.text);
+        for (std::size_t cut = c.place > 4 ? c.place - 4 : 1; cut <= c.place + 4 && cut <= c.text.size(); ++cut) {
+            for (int parts = 1; parts <= 3; ++parts) {
+                const MeshStore as_file = read_as_file(c.text, ReadingPlan{parts, false, cut});
+                EXPECT_TRUE(same_mesh(as_file, expected)) << c.name << ": chunks of " << cut << ", " << parts << " parts";
+            }
+            const MeshStore as_stream = read_as_file(c.text, ReadingPlan{1, true, cut, SIZE_MAX, true, 64});
+            EXPECT_TRUE(same_mesh(as_stream, expected)) << c.name << ": a stream in chunks of " << cut;
+        }
+    }
+}
+
 } // namespace
