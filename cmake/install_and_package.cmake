@@ -44,9 +44,11 @@ one OpenGL window, after asking for its file name at a console prompt.
 Mouse drags turn, move and scale the model; a popup menu switches
 wireframe, flat and smooth drawing, shows or hides a ground grid, the axes
 and the bounding box, turns lighting on and off, and switches projection.
-olvanta-convert makes such files from OBJ, PLY, STL, OFF and many other
-formats, olvanta-snapshot pictures the viewer's first frame without a
-screen, and olvanta-gen writes example meshes.]=])
+olvanta-open shows any mesh file in the viewer, converting it on the way
+when it must; olvanta-convert makes such files from the format's whole
+family and from OBJ, PLY, STL, OFF and many other formats;
+olvanta-snapshot pictures any view without a screen, and olvanta-gen
+writes example meshes.]=])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OLVANTA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

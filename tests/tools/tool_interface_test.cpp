@@ -1,0 +1,62 @@
+// What every tool answers before it does any work, and what the package will say of itself,
+// checked in the fast layer rather than only when the package is built.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "test_files.h"
+
+namespace {
+
+TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
+{
+    const struct {
+        const char* name;
+        const char* path;
+        const char* usage;
+    } tools[] = {
+        {"olvanta-convert", OLVANTA_CONVERT_PATH, "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"},
+        {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n"},
+        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [GLUT OPTIONS] FILE\n"},
+        {"olvanta-gen", OLVANTA_GENERATOR_PATH, "usage: olvanta-gen RINGS SIDES"},
+    };
+    for (const auto& t : tools) {
+        const CommandRun version = run_command(std::string("'") + t.path + "' --version");
+        EXPECT_EQ(version.status, 0) << t.name;
+        EXPECT_EQ(version.out, std::string(t.name) + " " + OLVANTA_VERSION + "\n");
+        EXPECT_EQ(version.err, "") << t.name;
+        const CommandRun help = run_command(std::string("'") + t.path + "' --help");
+        EXPECT_EQ(help.status, 0) << t.name;
+        EXPECT_EQ(help.out.rfind(t.usage, 0), 0u) << t.name << ": " << help.out;
+        EXPECT_EQ(help.err, "") << t.name;
+    }
+}
+
+std::string cpack_field(const std::string& config, const std::string& name)
+{
+    std::smatch match;
+    const std::regex field("set\\(" + name + " \"([^\"]*)\"\\)");
+    return std::regex_search(config, match, field) ? match[1].str() : "<missing>";
+}
+
+// The control file's fields as the build configured them: name, version, section, what it
+// recommends, and dependencies read off the programs rather than kept by hand.
+TEST(Package, ItsControlFieldsAreConfiguredFromTheProject)
+{
+    std::ifstream in(std::string(OLVANTA_BINARY_DIR) + "/CPackConfig.cmake");
+    const std::string config((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(config.empty());
+    EXPECT_EQ(cpack_field(config, "CPACK_PACKAGE_NAME"), "olvanta");
+    EXPECT_EQ(cpack_field(config, "CPACK_PACKAGE_VERSION"), OLVANTA_VERSION);
+    EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_SECTION"), "graphics");
+    EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_RECOMMENDS"), "xvfb");
+    EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_SHLIBDEPS"), "ON");
+    EXPECT_NE(cpack_field(config, "CPACK_DEBIAN_PACKAGE_MAINTAINER").find('@'), std::string::npos);
+    const std::string description = cpack_field(config, "CPACK_PACKAGE_DESCRIPTION");
+    for (const char* program : {"olvanta-open", "olvanta-convert", "olvanta-snapshot", "olvanta-gen"})
+        EXPECT_NE(description.find(program), std::string::npos) << program << " in the description";
+}
+
+} // namespace
