@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -231,6 +232,48 @@ TEST(Snapshot, TellsWhetherTheNamedDisplayCanOpenAWindow)
     stop_process(server.pid);
     EXPECT_EQ(WEXITSTATUS(reachable), 0);
     EXPECT_EQ(WEXITSTATUS(unreachable), 1);
+}
+
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+};
+
+Box box_of_colour(const Image& image, Rgb colour)
+{
+    Box b;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            if (near_colour(image.at(x, y), colour, 40)) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+// --size scales what is drawn, in both directions alike: the model's extent in a small picture
+// is its extent in the window's, scaled.
+TEST(Snapshot, SizeScalesTheDrawingInBothDirections)
+{
+    const std::string mesh = make_torus_file(1.0, 0.35, 24, 12);
+    const std::string base = write_temporary_file("");
+    const std::string large = base + "-650.png", small = base + "-200.png";
+    const std::string tool = "'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --style flat --hide ground,axes,box ";
+    ASSERT_EQ(run_command(tool + "'" + mesh + "' '" + large + "'").status, 0);
+    ASSERT_EQ(run_command(tool + "--size 200 '" + mesh + "' '" + small + "'").status, 0);
+    Image a, b;
+    ASSERT_TRUE(read_png(large, a));
+    ASSERT_TRUE(read_png(small, b));
+    const Box big = box_of_colour(a, {255, 0, 0}), little = box_of_colour(b, {255, 0, 0});
+    ASSERT_GE(big.right, 0);
+    ASSERT_GE(little.right, 0);
+    const double scale = 200.0 / 650.0;
+    EXPECT_NEAR(little.left, big.left * scale, 3);
+    EXPECT_NEAR(little.right, big.right * scale, 3);
+    EXPECT_NEAR(little.top, big.top * scale, 3);
+    EXPECT_NEAR(little.bottom, big.bottom * scale, 3);
+    for (const std::string& path : {large, small, base})
+        unlink(path.c_str());
+    unlink(mesh.c_str());
 }
 
 } // namespace

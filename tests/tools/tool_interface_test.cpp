@@ -43,7 +43,7 @@ std::string cpack_field(const std::string& config, const std::string& name)
 
 // The control file's fields as the build configured them: name, version, section, what it
 // recommends, and dependencies read off the programs rather than kept by hand.
-TEST(Package, ItsControlFieldsAreConfiguredFromTheProject)
+TEST(PackageConfiguration, ItsControlFieldsComeFromTheProject)
 {
     std::ifstream in(std::string(OLVANTA_BINARY_DIR) + "/CPackConfig.cmake");
     const std::string config((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
