@@ -29,6 +29,7 @@ int count_x_error(Display*, XErrorEvent*)
 
 struct MenuWindow {
     int x, y, width, height;
+    Window id;
 };
 
 std::vector<MenuWindow> open_menus(Display* display)
@@ -37,7 +38,7 @@ std::vector<MenuWindow> open_menus(Display* display)
     for (Window menu : viewable_windows_named(display, "freeglut menu")) {
         XWindowAttributes a;
         if (XGetWindowAttributes(display, menu, &a))
-            menus.push_back({a.x, a.y, a.width, a.height});
+            menus.push_back({a.x, a.y, a.width, a.height, menu});
     }
     return menus;
 }
@@ -62,6 +63,51 @@ int entry_centre_y(const MenuWindow& menu, int entries, int index)
 }
 
 int pointer_x = 0, pointer_y = 0;
+
+// The band of a menu's picture that one entry takes.
+Image entry_band(Display* display, const MenuWindow& menu, int entries, int index)
+{
+    const Image whole = capture(display, menu.id);
+    Image band;
+    const int entry_height = (menu.height - 4) / entries;
+    const int top = 2 + entry_height * index;
+    band.width = whole.width;
+    band.height = whole.width > 0 ? entry_height : 0;
+    for (int y = top; y < top + band.height && y < whole.height; ++y)
+        for (int x = 0; x < whole.width; ++x)
+            band.pixels.push_back(whole.at(x, y));
+    return band;
+}
+
+// The toolkit draws its menus grey on grey (0.7) and the entry under the pointer on white.
+const Rgb highlighted_entry{255, 255, 255};
+
+// Moves onto an entry and waits until the menu shows it highlighted: a click before the menu
+// has taken the motion in would choose whatever it last highlighted, or nothing.
+bool move_onto_entry(Display* display, const MenuWindow& menu, int entries, int index, int x)
+{
+    move_pointer(display, x, entry_centre_y(menu, entries, index));
+    const auto start = Clock::now();
+    while (before_deadline(start, 10000)) {
+        const Image band = entry_band(display, menu, entries, index);
+        if (band.width > 0 && count_colour(band, highlighted_entry, 3) > band.width * band.height / 2)
+            return true;
+        pause_ms(20);
+    }
+    return false;
+}
+
+// After a choice the menus close; until they have, the window's picture may hold them.
+bool wait_until_menus_close(Display* display)
+{
+    const auto start = Clock::now();
+    while (before_deadline(start, 10000)) {
+        if (open_menus(display).empty())
+            return true;
+        pause_ms(20);
+    }
+    return false;
+}
 
 } // namespace
 
@@ -176,20 +222,20 @@ bool choose_menu_entry(Display* display, int x, int y, int main_index, int sub_i
     if (!wait_for_menus(display, 1, menus))
         return false;
     const MenuWindow main_menu = menus.front();
-    const int main_y = entry_centre_y(main_menu, 5, main_index);
-    move_pointer(display, main_menu.x + 20, main_y);
+    if (!move_onto_entry(display, main_menu, 5, main_index, main_menu.x + 20))
+        return false;
     if (sub_index >= 0) {
         if (!wait_for_menus(display, 2, menus))
             return false;
         const MenuWindow sub = menus[0].x == main_menu.x ? menus[1] : menus[0];
         const int entries = (sub.height - 4) / ((main_menu.height - 4) / 5);
-        move_pointer(display, sub.x + 20, main_y);
-        move_pointer(display, sub.x + 20, entry_centre_y(sub, entries, sub_index));
+        move_pointer(display, sub.x + 20, entry_centre_y(main_menu, 5, main_index));
+        if (!move_onto_entry(display, sub, entries, sub_index, sub.x + 20))
+            return false;
     }
-    pause_ms(100);
     press_button(display, 3);
     release_button(display, 3);
-    return true;
+    return wait_until_menus_close(display);
 }
 
 ViewerRun launch_viewer(const std::string& display_name, const std::string& typed, const std::string& program)
