@@ -52,7 +52,8 @@ void report_stop(const Speaker& s, const char* name, const ReadReport& report, c
 }
 
 // Most files of the format's family have no normal part on their Vertex lines, or number their
-// vertices by name: the viewer reads neither, and says so instead of only counting the damage.
+// vertices by name: the viewer reads neither, and says so instead of only counting the damage,
+// so there are never more than three warning lines.
 void warn_about_the_form(const Speaker& s, const char* name, const ReadReport& report, const MeshStore& mesh)
 {
     const ReadingFindings& f = report.findings;
@@ -62,13 +63,13 @@ void warn_about_the_form(const Speaker& s, const char* name, const ReadReport& r
                "COPY' writes a copy in that form",
             (unsigned long long)f.unread_normals, f.unread_normals == 1 ? "line has" : "lines have",
             f.unread_normals == 1 ? "was" : "were", name, name);
-    else if (const std::size_t count = count_faces_naming_missing_vertices(mesh))
-        say(s, "warning: %zu of %zu faces name vertices that the file does not have; they are not drawn", count,
-            mesh.faces.size());
-    if (!f.unread_normals && f.misnumbered)
+    else if (f.misnumbered)
         say(s, "warning: the vertices' numbers are not their places (vertex %llu in the file is numbered %d), but "
                "faces count vertices by place; 'olvanta-open %s' shows the file as its numbers mean it",
             (unsigned long long)f.misnumbered_place, f.misnumbered_number, name);
+    else if (const std::size_t count = count_faces_naming_missing_vertices(mesh))
+        say(s, "warning: %zu of %zu faces name vertices that the file does not have; they are not drawn", count,
+            mesh.faces.size());
 }
 
 void warn_about_the_mesh(const Speaker& s, const MeshStore& mesh)

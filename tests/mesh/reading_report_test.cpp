@@ -80,7 +80,7 @@ TEST(ReadingReport, SaysEachOutcomeAndFindingInItsOwnLine)
          "olvanta: warning: 2 Vertex lines have no normal part in the form this viewer reads, \"Vertex N x y z "
          "{normal=(nx ny nz)}\", and were skipped; 'olvanta-open x.m' shows the file, and 'olvanta-convert x.m COPY' "
          "writes a copy in that form\n"},
-        {"misnumbered", misnumbered, triangle(), true,
+        {"misnumbered_in_place_of_missing_vertices", misnumbered, triangle(7), true,
          "olvanta: warning: the vertices' numbers are not their places (vertex 4 in the file is numbered 17), but faces "
          "count vertices by place; 'olvanta-open x.m' shows the file as its numbers mean it\n"},
         {"infinite_position", ReadReport{}, triangle(2, HUGE_VAL), true,

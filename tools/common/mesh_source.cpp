@@ -54,16 +54,6 @@ bool numbered_by_place(const FamilyMesh& family)
     return true;
 }
 
-std::string converter_beside_this_program()
-{
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return "olvanta-convert";
-    const std::string program(self, std::size_t(length));
-    return program.substr(0, program.rfind('/') + 1) + "olvanta-convert";
-}
-
 [[noreturn]] void run_converter(const std::string& converter, const std::string& path, int pipe_end, pid_t parent)
 {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -77,6 +67,16 @@ std::string converter_beside_this_program()
 }
 
 } // namespace
+
+std::string program_beside_this_one(const char* name)
+{
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return name;
+    const std::string program(self, std::size_t(length));
+    return program.substr(0, program.rfind('/') + 1) + name;
+}
 
 bool in_the_viewers_form(const std::string& path)
 {
@@ -106,7 +106,7 @@ bool open_mesh_source(const std::string& path, MeshSource& source, std::string& 
         return false;
     }
     fcntl(ends[0], F_SETFD, FD_CLOEXEC);
-    const std::string converter = converter_beside_this_program();
+    const std::string converter = program_beside_this_one("olvanta-convert");
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {

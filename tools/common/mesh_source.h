@@ -17,6 +17,9 @@ struct MeshSource {
 // "Vertex N x y z {normal=(a b c)}" or "Face N a b c" line, vertex numbers equal to their places.
 bool in_the_viewers_form(const std::string& path);
 
+// The path of the program `name` installed beside the running one, as the tools are.
+std::string program_beside_this_one(const char* name);
+
 // Ready to read `path` through `source.name`. The converter is the one installed beside the
 // running program. False with the reason when it cannot start.
 bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason);

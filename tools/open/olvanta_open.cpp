@@ -27,16 +27,6 @@ const char* const usage =
     "GLUT OPTIONS (-display, -geometry, ...) reach the viewer unchanged.\n"
     "  --help, --version\n";
 
-std::string program_beside_this_one(const char* name)
-{
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return name;
-    const std::string program(self, std::size_t(length));
-    return program.substr(0, program.rfind('/') + 1) + name;
-}
-
 // The viewer's prompt takes a word; a name with blanks in it reaches it as an open descriptor.
 std::string name_to_type(const std::string& name)
 {
