@@ -30,6 +30,16 @@ olvanta_compressed(${PROJECT_SOURCE_DIR}/docs/package/changelog.in ${CMAKE_BINAR
 add_custom_target(documentation ALL DEPENDS ${olvanta_pages} ${olvanta_documents})
 
 install(FILES ${olvanta_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# For the desktop: the format's MIME type, known by content, and an entry that opens any mesh
+# file in the viewer through olvanta-open, with its icon.
+if(OLVANTA_BUILD_TOOLS)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta-mesh.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME olvanta.xml)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
 install(FILES ${olvanta_documents} ${PROJECT_SOURCE_DIR}/docs/package/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

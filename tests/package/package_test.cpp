@@ -86,6 +86,9 @@ TEST_F(Package, HoldsTheProgramsTheirPagesAndTheDocuments)
         "./usr/share/doc/olvanta/README.md.gz",
         "./usr/share/doc/olvanta/changelog.gz",
         "./usr/share/doc/olvanta/copyright",
+        "./usr/share/mime/packages/olvanta.xml",
+        "./usr/share/applications/olvanta.desktop",
+        "./usr/share/icons/hicolor/scalable/apps/olvanta.svg",
     };
     EXPECT_EQ(files, expected);
 }
