@@ -12,6 +12,7 @@
 #include "archive_size.h"
 #include "family_file.h"
 #include "family_mesh.h"
+#include "conversion_failure.h"
 #include "conversion_limits.h"
 #include "convert_mesh.h"
 #include "import_scene.h"
@@ -43,12 +44,6 @@ void mark_out_of_memory()
     std::set_new_handler(nullptr);
 }
 
-std::string out_of_memory(const std::string& input, std::uint64_t memory_bytes)
-{
-    return "ran out of memory reading " + quoted(input) + " (the limit is " + std::to_string(memory_bytes / mib) +
-           " MiB; --memory-limit raises it)";
-}
-
 // An archive whose members inflate beyond the limit is refused before the library inflates them.
 bool archive_fits(const Conversion& c, std::string& reason)
 {
@@ -71,7 +66,7 @@ bool import(const Conversion& c, std::vector<Triangle>& triangles, std::string& 
     if (!refused.empty())
         say(report_to, "refused: " + refused);
     if (!imported && reason.find("std::bad_alloc") != std::string::npos)
-        reason = out_of_memory(input, c.memory_bytes);
+        reason = ran_out_of_memory(input, false, c.memory_bytes);
     return imported;
 }
 
@@ -164,7 +159,7 @@ int convert_in_child(int report_fd, void* context)
         if (is_family_file(c.options->input))
             return convert_family(c);
     } catch (const std::bad_alloc&) {
-        say(report_fd, "error " + out_of_memory(c.options->input, c.memory_bytes));
+        say(report_fd, "error " + ran_out_of_memory(c.options->input, false, c.memory_bytes));
         return 1;
     }
     std::vector<Triangle> triangles;

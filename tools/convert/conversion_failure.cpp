@@ -46,6 +46,12 @@ std::string last_line_starting(const std::string& report, const std::string& sta
     return found;
 }
 
+std::string ran_out_of_memory(const std::string& input, bool converting, std::uint64_t memory_bytes)
+{
+    return "ran out of memory " + std::string(converting ? "converting '" : "reading '") + input + "' (the limit is " +
+           std::to_string(memory_bytes / mib) + " MiB; --memory-limit raises it)";
+}
+
 std::string failure_of(const ChildEnding& ending, const ConvertOptions& options, const Limits& limits)
 {
     const std::string input = "'" + options.input + "'";
@@ -57,8 +63,7 @@ std::string failure_of(const ChildEnding& ending, const ConvertOptions& options,
     if (ending.how == ChildEnding::not_started)
         return std::string("cannot start the conversion: ") + std::strerror(errno);
     if (out_of_memory && (ending.how == ChildEnding::signalled || error.empty()))
-        return "ran out of memory " + std::string(imported ? "converting " : "reading ") + input + " (the limit is " +
-               std::to_string(limits.memory_bytes / mib) + " MiB; --memory-limit raises it)";
+        return ran_out_of_memory(options.input, imported, limits.memory_bytes);
     if (ending.how == ChildEnding::signalled)
         return (imported ? "converting " + input + " crashed (" : "the import library crashed on " + input + " (") +
                signal_name(ending.status) + ")";
