@@ -52,5 +52,9 @@ ReadReport read_text_as_file(const std::string& text, MeshStore& mesh, const Rea
 // anything else in order as its bytes arrive. Memory stays bounded by the lists.
 ReadReport read_mesh_file(const std::string& path, MeshStore& mesh);
 
+// The same with the lists held to `most_list_bytes` instead of half the machine's memory.
+ReadReport read_mesh_file(const std::string& path, MeshStore& mesh, std::size_t most_list_bytes);
+
 // The same for a file already open, whose state when reading began was `at_start`.
 ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh);
+ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh, std::size_t most_list_bytes);

@@ -81,6 +81,11 @@ bool size_is_length(int fd, const struct stat& at_start)
 
 ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh)
 {
+    return read_opened_file(fd, at_start, mesh, half_the_memory());
+}
+
+ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh, std::size_t most_list_bytes)
+{
     if (S_ISDIR(at_start.st_mode))
         return failure(EISDIR);
     const bool sized = size_is_length(fd, at_start);
@@ -90,7 +95,7 @@ ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh
     if (sized)
         source.size = static_cast<std::uint64_t>(at_start.st_size);
     const ReadingPlan plan;
-    const ReadingLimits limits{plan.chunk_bytes, half_the_memory(), plan.segment_bytes};
+    const ReadingLimits limits{plan.chunk_bytes, most_list_bytes, plan.segment_bytes};
     const ReadingResult result = sized ? read_in_parts(source, mesh, parts_for(source.size), true, limits)
                                        : read_stream(source, mesh, limits);
     ReadReport report;
@@ -104,11 +109,16 @@ ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh
 
 ReadReport read_mesh_file(const std::string& path, MeshStore& mesh)
 {
+    return read_mesh_file(path, mesh, half_the_memory());
+}
+
+ReadReport read_mesh_file(const std::string& path, MeshStore& mesh, std::size_t most_list_bytes)
+{
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return failure(errno);
     struct stat at_start {};
-    const ReadReport report = fstat(fd, &at_start) == 0 ? read_opened_file(fd, at_start, mesh) : failure(errno);
+    const ReadReport report = fstat(fd, &at_start) == 0 ? read_opened_file(fd, at_start, mesh, most_list_bytes) : failure(errno);
     close(fd);
     return report;
 }

@@ -54,7 +54,8 @@ bool numbered_by_place(const FamilyMesh& family)
     return true;
 }
 
-[[noreturn]] void run_converter(const std::string& converter, const std::string& path, int pipe_end, pid_t parent)
+[[noreturn]] void run_converter(const std::string& converter, const std::string& path, int pipe_end, pid_t parent,
+                               const std::vector<std::string>& options)
 {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent)
@@ -62,7 +63,13 @@ bool numbered_by_place(const FamilyMesh& family)
     const int quiet = open("/dev/null", O_WRONLY);
     dup2(quiet, STDOUT_FILENO); // its counts: the viewer says what it shows
     const std::string output = "/dev/fd/" + std::to_string(pipe_end);
-    execl(converter.c_str(), converter.c_str(), path.c_str(), output.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> arguments{const_cast<char*>(converter.c_str())};
+    for (const std::string& option : options)
+        arguments.push_back(const_cast<char*>(option.c_str()));
+    arguments.push_back(const_cast<char*>(path.c_str()));
+    arguments.push_back(const_cast<char*>(output.c_str()));
+    arguments.push_back(nullptr);
+    execv(converter.c_str(), arguments.data());
     _exit(127);
 }
 
@@ -93,6 +100,12 @@ bool in_the_viewers_form(const std::string& path)
 
 bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason)
 {
+    return open_mesh_source(path, source, reason, {});
+}
+
+bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason,
+                      const std::vector<std::string>& converter_options)
+{
     source = MeshSource{};
     struct stat info {};
     // A stream is the viewer's to read as it comes; so is a name that leads nowhere, which it reports.
@@ -111,7 +124,7 @@ bool open_mesh_source(const std::string& path, MeshSource& source, std::string& 
     const pid_t pid = fork();
     if (pid == 0) {
         close(ends[0]);
-        run_converter(converter, path, ends[1], parent);
+        run_converter(converter, path, ends[1], parent, converter_options);
     }
     close(ends[1]);
     if (pid < 0) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 struct MeshSource {
     std::string name;     // the name the viewer's reader opens: the file, or /dev/fd/N for the pipe
@@ -23,6 +24,10 @@ std::string program_beside_this_one(const char* name);
 // Ready to read `path` through `source.name`. The converter is the one installed beside the
 // running program. False with the reason when it cannot start.
 bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason);
+
+// The same with options for the converter, put before its INPUT and OUTPUT.
+bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason,
+                      const std::vector<std::string>& converter_options);
 
 // The converter's exit status once it has ended (0 for a file read as it is), 128 + the signal
 // when a signal ended it.

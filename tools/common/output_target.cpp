@@ -209,6 +209,14 @@ bool plan_output(const std::string& output, OutputTarget& target, std::string& r
     return true;
 }
 
+void fill_if_empty(OutputTarget& target)
+{
+    struct stat info {};
+    if (target.kind == OutputKind::replaced && target.exists && stat(target.path.c_str(), &info) == 0 &&
+        S_ISREG(info.st_mode) && info.st_size == 0)
+        target.kind = OutputKind::filled;
+}
+
 namespace {
 
 bool target_is(const OutputTarget& target, const struct stat& file)
@@ -243,7 +251,8 @@ int open_output(OutputTarget& target, const std::string& tool, std::string& reas
     int fd = -1;
     switch (target.kind) {
     case OutputKind::descriptor: fd = fcntl(target.descriptor, F_DUPFD_CLOEXEC, 3); break;
-    case OutputKind::direct: fd = open(target.path.c_str(), O_WRONLY | O_CLOEXEC); break;
+    case OutputKind::direct:
+    case OutputKind::filled: fd = open(target.path.c_str(), O_WRONLY | O_CLOEXEC); break;
     case OutputKind::socket: fd = connect_to_socket(target.path); break;
     case OutputKind::replaced:
         fd = open_unnamed(target);
@@ -281,7 +290,7 @@ bool write_output(const OutputTarget& target, int fd, StreamWriter write, const 
     bool written = write(out, what) && std::fflush(out) == 0;
     if (!written)
         fail(reason, errno ? errno : EIO);
-    if (written && target.kind == OutputKind::replaced && fsync(fd) != 0)
+    if (written && (target.kind == OutputKind::replaced || target.kind == OutputKind::filled) && fsync(fd) != 0)
         written = fail(reason, errno);
     if (std::fclose(out) != 0 && written)
         written = fail(reason, errno);
@@ -309,6 +318,9 @@ bool finish_output(OutputTarget& target, int fd, std::string& reason)
 
 void discard_output(OutputTarget& target, int fd)
 {
+    // Its maker reads what is left: better nothing than part of the output.
+    if (fd >= 0 && target.kind == OutputKind::filled)
+        static_cast<void>(ftruncate(fd, 0) == 0);
     if (fd >= 0)
         close(fd);
     if (target.temporary.empty())
@@ -322,8 +334,12 @@ bool write_whole_output(const std::string& output, const std::string& tool, Stre
                         const void* what, std::string& reason)
 {
     OutputTarget target;
-    if (!plan_output(output, target, reason))
-        return false;
+    return plan_output(output, target, reason) && write_planned_output(target, tool, write, what, reason);
+}
+
+bool write_planned_output(OutputTarget& target, const std::string& tool, StreamWriter write, const void* what,
+                          std::string& reason)
+{
     const int fd = open_output(target, tool, reason);
     if (fd < 0)
         return false;

@@ -13,6 +13,7 @@ enum class OutputKind {
     direct,     // a character device or a FIFO: opened and written into
     socket,     // a listening local socket: connected to and written into
     descriptor, // a descriptor the tool was given: written through a copy of it
+    filled,     // an empty regular file its maker reads back by descriptor: written into
 };
 
 struct OutputTarget {
@@ -29,6 +30,11 @@ struct OutputTarget {
 
 // False with the system's reason when OUTPUT is nothing the tool may write.
 bool plan_output(const std::string& output, OutputTarget& target, std::string& reason);
+
+// Thumbnail hosts make the output file empty and read it back through the descriptor they made
+// it with, so a picture put in its place would go unseen. Such a target, a regular file with
+// nothing in it, is written into instead; on failure it is emptied again.
+void fill_if_empty(OutputTarget& target);
 
 // Whether the target is the file `input` names (by any path: a link, a hard link, a descriptor):
 // writing it would destroy what is being read.
@@ -56,6 +62,10 @@ bool finish_output(OutputTarget& target, int fd, std::string& reason);
 
 // After a failure: nothing of the attempt stays behind. Closes `fd`.
 void discard_output(OutputTarget& target, int fd);
+
+// Open, write, finish or discard, for a target already planned.
+bool write_planned_output(OutputTarget& target, const std::string& tool, StreamWriter write, const void* what,
+                          std::string& reason);
 
 // The whole round for output made in this process: plan, open, write, finish or discard.
 bool write_whole_output(const std::string& output, const std::string& tool, StreamWriter write,

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "app/startup.h"
+#include "render/frame_state.h"
 #include "render/display.h"
 
 namespace {

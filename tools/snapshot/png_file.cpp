@@ -40,3 +40,13 @@ bool read_png(const std::string& path, Image& image)
         image.pixels.push_back({bytes[i], bytes[i + 1], bytes[i + 2]});
     return true;
 }
+
+bool write_rgba_png(int width, int height, const unsigned char* rgba, std::FILE* out)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = png_uint_32(width);
+    png.height = png_uint_32(height);
+    png.format = PNG_FORMAT_RGBA;
+    return png_image_write_to_stdio(&png, out, 0, rgba, 0, nullptr) != 0;
+}
