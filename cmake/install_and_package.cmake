@@ -5,7 +5,7 @@ set(OLVANTA_MAINTAINER "Olvanta maintainers <maintainers@users.noreply.c-seed-df
 
 set(olvanta_programs olvanta)
 if(OLVANTA_BUILD_TOOLS)
-  list(APPEND olvanta_programs olvanta-convert olvanta-snapshot olvanta-open olvanta-gen)
+  list(APPEND olvanta_programs olvanta-convert olvanta-snapshot olvanta-open olvanta-thumbnail olvanta-gen)
 endif()
 install(TARGETS ${olvanta_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -31,14 +31,15 @@ add_custom_target(documentation ALL DEPENDS ${olvanta_pages} ${olvanta_documents
 
 install(FILES ${olvanta_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# For the desktop: the format's MIME type, known by content, and an entry that opens any mesh
-# file in the viewer through olvanta-open, with its icon.
+# For the desktop: the format's MIME type, known by content, an entry that opens any mesh file in
+# the viewer through olvanta-open, with its icon, and the thumbnailer file managers find by name.
 if(OLVANTA_BUILD_TOOLS)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta-mesh.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME olvanta.xml)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/desktop/olvanta.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
 endif()
 install(FILES ${olvanta_documents} ${PROJECT_SOURCE_DIR}/docs/package/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -57,7 +58,8 @@ and the bounding box, turns lighting on and off, and switches projection.
 olvanta-open shows any mesh file in the viewer, converting it on the way
 when it must; olvanta-convert makes such files from the format's whole
 family and from OBJ, PLY, STL, OFF and many other formats;
-olvanta-snapshot pictures any view without a screen, and olvanta-gen
+olvanta-snapshot pictures any view without a screen, olvanta-thumbnail
+makes the pictures file managers show of mesh files, and olvanta-gen
 writes example meshes.]=])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OLVANTA_MAINTAINER}")
