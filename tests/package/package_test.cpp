@@ -60,9 +60,9 @@ TEST_F(Package, HasTheControlFieldsOfTheProject)
     EXPECT_EQ(field("Recommends"), "xvfb");
     EXPECT_NE(field("Maintainer").find('@'), std::string::npos);
     // Read off the programs' shared libraries: the viewer's GLUT and GLU, the converter's
-    // import library, the snapshot tool's libpng and Xlib.
+    // import library, the snapshot tool's libpng and Xlib, the thumbnailer's EGL.
     const std::string depends = field("Depends");
-    for (const char* library : {"libglut", "libglu1", "libassimp", "libpng", "libx11-6", "libstdc++6"})
+    for (const char* library : {"libglut", "libglu1", "libassimp", "libpng", "libx11-6", "libegl1", "libstdc++6"})
         EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
 }
 
@@ -78,17 +78,20 @@ TEST_F(Package, HoldsTheProgramsTheirPagesAndTheDocuments)
         "./usr/bin/olvanta-snapshot",
         "./usr/bin/olvanta-gen",
         "./usr/bin/olvanta-open",
+        "./usr/bin/olvanta-thumbnail",
         "./usr/share/man/man1/olvanta.1.gz",
         "./usr/share/man/man1/olvanta-convert.1.gz",
         "./usr/share/man/man1/olvanta-snapshot.1.gz",
         "./usr/share/man/man1/olvanta-gen.1.gz",
         "./usr/share/man/man1/olvanta-open.1.gz",
+        "./usr/share/man/man1/olvanta-thumbnail.1.gz",
         "./usr/share/doc/olvanta/README.md.gz",
         "./usr/share/doc/olvanta/changelog.gz",
         "./usr/share/doc/olvanta/copyright",
         "./usr/share/mime/packages/olvanta.xml",
         "./usr/share/applications/olvanta.desktop",
         "./usr/share/icons/hicolor/scalable/apps/olvanta.svg",
+        "./usr/share/thumbnailers/olvanta.thumbnailer",
     };
     EXPECT_EQ(files, expected);
 }
@@ -99,6 +102,7 @@ TEST_F(Package, ItsProgramsRunUnpacked)
     EXPECT_EQ(run_command("'" + bin + "olvanta-convert' --version").out, "olvanta-convert " + version + "\n");
     EXPECT_EQ(run_command("'" + bin + "olvanta-snapshot' --version").out, "olvanta-snapshot " + version + "\n");
     EXPECT_EQ(run_command("'" + bin + "olvanta-open' --version").out, "olvanta-open " + version + "\n");
+    EXPECT_EQ(run_command("'" + bin + "olvanta-thumbnail' --version").out, "olvanta-thumbnail " + version + "\n");
     const CommandRun generated = run_command("'" + bin + "olvanta-gen' 4 3");
     EXPECT_EQ(generated.status, 0);
     const std::string& text = generated.out;
@@ -132,7 +136,7 @@ TEST_F(Package, LintianFindsNoErrors)
 
 TEST_F(Package, ManualPagesRenderWithoutWarnings)
 {
-    for (const char* page : {"olvanta", "olvanta-convert", "olvanta-snapshot", "olvanta-open", "olvanta-gen"}) {
+    for (const char* page : {"olvanta", "olvanta-convert", "olvanta-snapshot", "olvanta-open", "olvanta-thumbnail", "olvanta-gen"}) {
         const std::string path = unpacked + "/usr/share/man/man1/" + page + ".1.gz";
         const CommandRun rendered = run_command("MANWIDTH=80 man --warnings -l '" + path + "'");
         EXPECT_EQ(rendered.status, 0) << page;

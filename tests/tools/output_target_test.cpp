@@ -170,3 +170,62 @@ TEST(OutputTarget, AFileInTheMakingHasNoNameBesideTheTarget)
 }
 
 } // namespace
+
+namespace {
+
+// As a thumbnail host does it: it makes the file empty, keeps it open, and reads it back through
+// that descriptor. Only a file with nothing in it is taken for such a file; any other is replaced.
+TEST(OutputTarget, FillsAnEmptyFileWhoseMakerReadsItBackAndReplacesAnyOther)
+{
+    const std::string dir = temporary_directory();
+    const struct {
+        std::string before;
+        OutputKind kind;
+        std::string seen_by_maker;
+    } cases[] = {
+        {"", OutputKind::filled, "picture"},
+        {"old", OutputKind::replaced, "old"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir + "/thumbnail.png";
+        write_bytes(path, c.before);
+        const int maker = open(path.c_str(), O_RDONLY);
+        OutputTarget target;
+        std::string reason;
+        ASSERT_TRUE(plan_output(path, target, reason)) << reason;
+        fill_if_empty(target);
+        EXPECT_EQ(target.kind, c.kind);
+        const std::string text = "picture";
+        ASSERT_TRUE(write_planned_output(target, "olvanta-test", write_text, &text, reason)) << reason;
+        char seen[64] = {};
+        const ssize_t got = pread(maker, seen, sizeof seen, 0);
+        EXPECT_EQ(std::string(seen, got > 0 ? std::size_t(got) : 0), c.seen_by_maker);
+        EXPECT_EQ(read_whole_file(path), "picture");
+        EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"thumbnail.png"});
+        close(maker);
+    }
+    remove_directory(dir);
+}
+
+TEST(OutputTarget, AFilledFileIsEmptiedAgainWhenTheWritingFails)
+{
+    const std::string dir = temporary_directory();
+    const std::string path = dir + "/thumbnail.png";
+    write_bytes(path, "");
+    OutputTarget target;
+    std::string reason;
+    ASSERT_TRUE(plan_output(path, target, reason)) << reason;
+    fill_if_empty(target);
+    const StreamWriter half_then_fail = [](std::FILE* out, const void*) {
+        std::fputs("half a picture", out);
+        std::fflush(out);
+        errno = ENOSPC;
+        return false;
+    };
+    EXPECT_FALSE(write_planned_output(target, "olvanta-test", half_then_fail, nullptr, reason));
+    EXPECT_EQ(reason, std::strerror(ENOSPC));
+    EXPECT_EQ(read_whole_file(path), "");
+    remove_directory(dir);
+}
+
+} // namespace

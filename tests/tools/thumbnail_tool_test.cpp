@@ -1,0 +1,302 @@
+// olvanta-thumbnail run as a file manager runs it from a plain shell: the pictures it makes of each
+// kind of file, their look at every size, and its refusals, each within its time and memory with
+// nothing left behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "scratch_folder.h"
+#include "test_files.h"
+
+namespace {
+
+const std::string thumbnailer = OLVANTA_THUMBNAIL_PATH;
+const std::string generator = OLVANTA_GENERATOR_PATH;
+
+struct TimedRun {
+    int status = -1; // exit status, or 128 + the signal
+    std::string err;
+    double seconds = 0;
+    long max_rss_kib = 0; // of the thumbnailer itself
+};
+
+TimedRun run_timed(const std::string& command)
+{
+    const std::string err = write_temporary_file("");
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(err.c_str(), O_WRONLY);
+        dup2(fd, STDERR_FILENO);
+        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    TimedRun run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.max_rss_kib = usage.ru_maxrss;
+    run.err = read_whole_file(err);
+    unlink(err.c_str());
+    return run;
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+    unsigned char alpha(int x, int y) const { return rgba[std::size_t(y * width + x) * 4 + 3]; }
+};
+
+bool read_rgba(const std::string& path, Picture& picture)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str()))
+        return false;
+    png.format = PNG_FORMAT_RGBA;
+    picture.rgba.resize(PNG_IMAGE_SIZE(png));
+    picture.width = int(png.width);
+    picture.height = int(png.height);
+    return png_image_finish_read(&png, nullptr, picture.rgba.data(), 0, nullptr) != 0;
+}
+
+struct Cover {
+    double fraction = 0; // of the pixels, weighted by alpha
+    int left = 0, right = -1, top = 0, bottom = -1;
+};
+
+Cover cover_of(const Picture& picture)
+{
+    Cover cover;
+    cover.left = picture.width, cover.top = picture.height;
+    double sum = 0;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const int a = picture.alpha(x, y);
+            sum += a / 255.0;
+            if (a > 0) {
+                cover.left = std::min(cover.left, x), cover.right = std::max(cover.right, x);
+                cover.top = std::min(cover.top, y), cover.bottom = std::max(cover.bottom, y);
+            }
+        }
+    cover.fraction = sum / (picture.width * picture.height);
+    return cover;
+}
+
+// The picture shrunk to `size` by averaging, alpha only: for comparing looks across sizes.
+std::vector<double> alpha_at(const Picture& picture, int size)
+{
+    const int factor = picture.width / size;
+    std::vector<double> small(std::size_t(size * size), 0);
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            small[std::size_t((y / factor) * size + x / factor)] += picture.alpha(x, y) / 255.0 / (factor * factor);
+    return small;
+}
+
+double mean_difference(const std::vector<double>& a, const std::vector<double>& b)
+{
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::fabs(a[i] - b[i]);
+    return sum / double(a.size());
+}
+
+class Thumbnailer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = temporary_directory();
+        write_bytes(dir + "/torus.m", run_command("'" + generator + "' 48 24").out);
+        // The same torus as its makers often write it: no normals, for the converter to make.
+        write_bytes(dir + "/raw.m", run_command("sed 's/ {normal=([^)]*)}//' '" + dir + "/torus.m'").out);
+        write_bytes(dir + "/cube.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
+                                       "f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n");
+        std::string stl = "solid tet\n";
+        const char* facets[] = {"0 0 0 0 1 0 1 0 0", "0 0 0 1 0 0 0 0 1", "0 0 0 0 0 1 0 1 0", "1 0 0 0 1 0 0 0 1"};
+        for (const char* facet : facets) {
+            std::istringstream numbers(facet);
+            stl += "facet normal 0 0 0\nouter loop\n";
+            for (int corner = 0; corner < 3; ++corner) {
+                double x, y, z;
+                numbers >> x >> y >> z;
+                stl += "vertex " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "\n";
+            }
+            stl += "endloop\nendfacet\n";
+        }
+        write_bytes(dir + "/tet.stl", stl + "endsolid tet\n");
+        inputs = directory_entries(dir);
+    }
+
+    void TearDown() override { remove_directory(dir); }
+
+    TimedRun thumbnail(const std::string& input, const std::string& output, int size)
+    {
+        return run_timed("'" + thumbnailer + "' -s " + std::to_string(size) + " '" + dir + "/" + input + "' '" + dir +
+                         "/" + output + "'");
+    }
+
+    std::string dir;
+    std::vector<std::string> inputs;
+};
+
+TEST_F(Thumbnailer, PicturesEveryKindOfFileWholeAndFillingTheSquare)
+{
+    for (const char* input : {"torus.m", "raw.m", "cube.obj", "tet.stl"}) {
+        const TimedRun run = thumbnail(input, "out.png", 256);
+        ASSERT_EQ(run.status, 0) << input << ": " << run.err;
+        EXPECT_EQ(run.err, "") << input;
+        Picture picture;
+        ASSERT_TRUE(read_rgba(dir + "/out.png", picture)) << input;
+        ASSERT_EQ(picture.width, 256);
+        ASSERT_EQ(picture.height, 256);
+        const Cover cover = cover_of(picture);
+        // A one-point mesh would cover nothing; these cover a good part of the square.
+        EXPECT_GT(cover.fraction, 0.2) << input;
+        const int width = cover.right - cover.left + 1, height = cover.bottom - cover.top + 1;
+        EXPECT_GE(std::max(width, height), 256 * 0.88) << input << ": fills the square";
+        EXPECT_LE(std::max(width, height), 256 * 0.92) << input << ": within its margin";
+        EXPECT_NEAR((cover.left + cover.right) / 2.0, 127.5, 3) << input << ": centred";
+        EXPECT_NEAR((cover.top + cover.bottom) / 2.0, 127.5, 3) << input << ": centred";
+        EXPECT_EQ(picture.alpha(0, 0), 0) << input << ": transparent ground";
+        EXPECT_EQ(directory_entries(dir).size(), inputs.size() + 1);
+    }
+}
+
+TEST_F(Thumbnailer, LooksTheSameAtEverySizeAHostAsksFor)
+{
+    std::vector<double> smallest;
+    for (int size : {128, 256, 512, 1024}) {
+        ASSERT_EQ(thumbnail("torus.m", "out.png", size).status, 0) << size;
+        Picture picture;
+        ASSERT_TRUE(read_rgba(dir + "/out.png", picture));
+        ASSERT_EQ(picture.width, size);
+        const std::vector<double> look = alpha_at(picture, 128);
+        if (smallest.empty())
+            smallest = look;
+        EXPECT_LT(mean_difference(look, smallest), 0.01) << size;
+    }
+}
+
+TEST_F(Thumbnailer, AModelInMillimetresFarFromTheOriginLooksAsItDoesAtTheOrigin)
+{
+    // The torus 1000 times smaller and 50,000 of its sizes off: the viewer's first view shows
+    // nothing of it. (The file's numbers are single precision, so it cannot lie much further off.)
+    const CommandRun moved = run_command("awk -v CONVFMT=%.12g '$1 == \"Vertex\" { $3 = $3 / 1000 + 50; "
+                                         "$4 = $4 / 1000 - 30; $5 = $5 / 1000 + 2 } { print }' '" + dir + "/torus.m'");
+    ASSERT_EQ(moved.status, 0);
+    write_bytes(dir + "/far.m", moved.out);
+    ASSERT_EQ(thumbnail("torus.m", "near.png", 256).status, 0);
+    const TimedRun far = thumbnail("far.m", "far.png", 256);
+    ASSERT_EQ(far.status, 0) << far.err;
+    Picture near_picture, far_picture;
+    ASSERT_TRUE(read_rgba(dir + "/near.png", near_picture));
+    ASSERT_TRUE(read_rgba(dir + "/far.png", far_picture));
+    EXPECT_LT(mean_difference(alpha_at(near_picture, 128), alpha_at(far_picture, 128)), 0.01);
+}
+
+TEST_F(Thumbnailer, RefusesWithinTenSecondsAndOneGibibyteAndWritesNothing)
+{
+    write_bytes(dir + "/sparse.m", "Vertex 1 0 0 0 {normal=(0 0 1)}\n");
+    ASSERT_EQ(truncate((dir + "/sparse.m").c_str(), 10LL << 30), 0);
+    write_bytes(dir + "/sparse-raw.m", "Vertex 1 0 0 0\n");
+    ASSERT_EQ(truncate((dir + "/sparse-raw.m").c_str(), 10LL << 30), 0);
+    std::string noise;
+    for (int i = 0; i < 100000; ++i)
+        noise += char((i * 7919 + i / 13) & 0xff);
+    write_bytes(dir + "/damaged.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 " + noise);
+    write_bytes(dir + "/noise.m", noise);
+    write_bytes(dir + "/points.m", "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1 0 0 {normal=(0 0 1)}\n");
+    write_bytes(dir + "/one-point.m", "Vertex 1 2 2 2 {normal=(0 0 1)}\nFace 1 1 1 1\n");
+    mkfifo((dir + "/endless.m").c_str(), 0600);
+    mkfifo((dir + "/silent.m").c_str(), 0600);
+    // The endless one never stops writing records; the silent one is held open and says nothing.
+    const pid_t endless = fork();
+    if (endless == 0) {
+        execl("/bin/sh", "sh", "-c", ("yes 'Vertex 1 0 0 0 {normal=(0 0 1)}' > '" + dir + "/endless.m'").c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const pid_t silent = fork();
+    if (silent == 0) {
+        execl("/bin/sh", "sh", "-c", ("exec sleep 60 > '" + dir + "/silent.m'").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const struct {
+        const char* input;
+        double most_seconds;
+    } cases[] = {
+        {"sparse.m", 1},  {"sparse-raw.m", 1}, {"damaged.stl", 10}, {"noise.m", 10},
+        {"points.m", 10}, {"one-point.m", 10}, {"endless.m", 10},    {"silent.m", 10},
+    };
+    for (const auto& c : cases) {
+        const TimedRun run = thumbnail(c.input, "out.png", 256);
+        EXPECT_EQ(run.status, 1) << c.input << ": " << run.err;
+        EXPECT_NE(run.err.find("olvanta-thumbnail: no thumbnail of '" + dir + "/" + c.input + "'"), std::string::npos)
+            << c.input << ": " << run.err;
+        EXPECT_LT(run.seconds, c.most_seconds) << c.input;
+        EXPECT_LT(run.max_rss_kib, 1L << 20) << c.input;
+        EXPECT_EQ(access((dir + "/out.png").c_str(), F_OK), -1) << c.input << ": nothing written";
+    }
+    kill(endless, SIGKILL);
+    kill(silent, SIGKILL);
+    waitpid(endless, nullptr, 0);
+    waitpid(silent, nullptr, 0);
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    EXPECT_LT(children.ru_maxrss, 1L << 20) << "no converter either took more";
+}
+
+TEST_F(Thumbnailer, NeedsNoDisplayNoHomeAndWritesNothingElse)
+{
+    const std::string home = dir + "/home";
+    mkdir(home.c_str(), 0700);
+    const TimedRun bare = run_timed("env -i '" + thumbnailer + "' '" + dir + "/raw.m' '" + dir + "/bare.png'");
+    EXPECT_EQ(bare.status, 0) << bare.err;
+    const TimedRun at_home = run_timed("env -i HOME='" + home + "' DISPLAY=:99 '" + thumbnailer + "' '" + dir +
+                                       "/torus.m' '" + dir + "/home.png'");
+    EXPECT_EQ(at_home.status, 0) << at_home.err;
+    EXPECT_EQ(directory_entries(home), std::vector<std::string>{}) << "no cache, no settings";
+    Picture picture;
+    EXPECT_TRUE(read_rgba(dir + "/bare.png", picture));
+    EXPECT_EQ(picture.width, 256);
+}
+
+TEST_F(Thumbnailer, KilledItLeavesNothing)
+{
+    mkfifo((dir + "/silent.m").c_str(), 0600);
+    const int held = open((dir + "/silent.m").c_str(), O_RDWR); // a writer that never writes
+    write_bytes(dir + "/made-by-host.png", "");
+    for (const char* output : {"new.png", "made-by-host.png"}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(thumbnailer.c_str(), thumbnailer.c_str(), (dir + "/silent.m").c_str(), (dir + "/" + output).c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        usleep(300000);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    close(held);
+    EXPECT_EQ(directory_entries(dir), (std::vector<std::string>{"cube.obj", "made-by-host.png", "raw.m", "silent.m",
+                                                                "tet.stl", "torus.m"}));
+    EXPECT_EQ(read_whole_file(dir + "/made-by-host.png"), "");
+}
+
+} // namespace
