@@ -28,9 +28,12 @@ namespace {
 
 // Hosts give a thumbnailer about ten seconds; this leaves room to end cleanly within them.
 const int seconds_allowed = 9;
-// The mesh's lists, and what the converter may take, inside the one GiB the tool keeps to.
+// The mesh's lists, and the converter's address space (its resident memory is far less), within
+// the one GiB a thumbnail may take. Lists that come from the converter are smaller than the
+// converter's own memory, so they get less.
 const std::size_t most_list_bytes = std::size_t(384) << 20;
-const char* const converter_memory_mib = "512";
+const std::size_t most_converted_list_bytes = std::size_t(192) << 20;
+const char* const converter_memory_mib = "768";
 // Larger files would not be read within the time, or not fit the lists: they are refused unread.
 const std::uint64_t largest_file = std::uint64_t(1) << 30;
 
@@ -85,7 +88,8 @@ std::string read_mesh(const std::string& path)
                           {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)}))
         return reason;
     end_on_signal(source.converter);
-    const ReadReport report = read_mesh_file(source.name, mesh_store, most_list_bytes);
+    const ReadReport report =
+        read_mesh_file(source.name, mesh_store, source.converter > 0 ? most_converted_list_bytes : most_list_bytes);
     close(source.fd); // a converter still writing gets no further
     source.fd = -1;
     const int converter_status = wait_for_converter(source);

@@ -1,0 +1,123 @@
+// Thumbnail benchmark: olvanta-thumbnail as a file manager runs it, on a small model and on the
+// bench mesh (1,000,000 vertices, 2,000,000 faces, 151 MB), in the viewer's form and without
+// normal parts (through the converter), at the sizes file managers ask for; runs interleaved.
+//
+//   build/thumbnail-bench
+//
+// Prints for each the median wall time of five runs, from start to the picture written, and the
+// peak resident memory of the thumbnailer and of its converter.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int runs = 5;
+
+std::string built(const char* name)
+{
+    return std::string(OLVANTA_BUILD_DIR) + "/" + name;
+}
+
+bool make_mesh(const std::string& path, const char* rings_and_sides)
+{
+    return access(path.c_str(), R_OK) == 0 ||
+           std::system((std::string(OLVANTA_GENERATOR) + " " + rings_and_sides + " > '" + path + "'").c_str()) == 0;
+}
+
+bool make_raw(const std::string& original, const std::string& raw)
+{
+    if (access(raw.c_str(), R_OK) == 0)
+        return true;
+    std::ifstream in(original);
+    std::ofstream out(raw);
+    for (std::string line; std::getline(in, line);)
+        out << line.substr(0, line.find(" {normal=(")) << '\n';
+    return bool(out);
+}
+
+struct Run {
+    double seconds = -1; // -1: no picture
+    double peak_mib = 0;
+};
+
+Run thumbnail(const std::string& mesh, int size)
+{
+    const std::string out = built("bench-thumbnail.png");
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(OLVANTA_THUMBNAILER, OLVANTA_THUMBNAILER, "-s", std::to_string(size).c_str(), mesh.c_str(), out.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    Run run;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peak_mib = double(usage.ru_maxrss) / 1024.0;
+    return run;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Case {
+    std::string label, mesh;
+    int size;
+    double limit;
+    std::vector<double> seconds;
+    double peak_mib = 0;
+};
+
+} // namespace
+
+int main()
+{
+    const std::string small = built("bench-small.m"), large = built("bench-torus.txt"), raw = built("bench-raw.m");
+    if (!make_mesh(small, "48 24") || !make_mesh(large, "1000 1000") || !make_raw(large, raw)) {
+        std::fprintf(stderr, "thumbnail-bench: cannot make the bench meshes in %s\n", OLVANTA_BUILD_DIR);
+        return 1;
+    }
+    std::vector<Case> cases = {
+        {"small torus (1,152 vertices, 2,304 faces)", small, 256, 0.5, {}},
+        {"small torus (1,152 vertices, 2,304 faces)", small, 1024, 0.5, {}},
+        {"bench mesh, 151 MB", large, 256, 2.0, {}},
+        {"bench mesh, 151 MB", large, 1024, 2.0, {}},
+        {"bench mesh without normals, 111 MB, converted", raw, 256, 0, {}},
+    };
+    for (int round = 0; round < runs; ++round)
+        for (Case& c : cases) {
+            const Run run = thumbnail(c.mesh, c.size);
+            if (run.seconds < 0) {
+                std::fprintf(stderr, "thumbnail-bench: no picture of %s\n", c.mesh.c_str());
+                return 1;
+            }
+            c.seconds.push_back(run.seconds);
+            c.peak_mib = std::max(c.peak_mib, run.peak_mib);
+        }
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    for (const Case& c : cases) {
+        std::printf("olvanta-thumbnail -s %d, %s: %.3f s", c.size, c.label.c_str(), median(c.seconds));
+        if (c.limit > 0)
+            std::printf(" (at most %.1f s)", c.limit);
+        std::printf(", peak resident %.0f MiB\n", c.peak_mib);
+    }
+    std::printf("largest peak resident of any process, converter included: %.0f MiB\n",
+                double(children.ru_maxrss) / 1024.0);
+    return 0;
+}
