@@ -73,7 +73,7 @@ RgbaPicture shrink(const RgbaPicture& large, int factor)
                 }
             unsigned char* out = &small.rgba[(std::size_t(y) * std::size_t(small.size) + std::size_t(x)) * 4];
             for (int c = 0; c < 3; ++c)
-                out[c] = cover ? static_cast<unsigned char>((weighted[c] + cover / 2) / cover) : 0;
+                out[c] = static_cast<unsigned char>(cover ? (weighted[c] + cover / 2) / cover : 0);
             out[3] = static_cast<unsigned char>((cover + cells / 2) / cells);
         }
     return small;
