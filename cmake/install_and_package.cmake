@@ -67,6 +67,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies are read off the programs' shared libraries, never kept by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Except the one loaded at run time: Mesa's software rasteriser, which the thumbnailer draws with
+# through EGL. The viewer's GLX brings it too, but only by way of a chain the thumbnailer must not
+# rely on.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1-mesa-dri")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xvfb")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -53,7 +53,8 @@ def gnome(size, pictures, paths):
     for path, mime in map(named, paths):
         uri = Gio.File.new_for_path(path).get_uri()
         if not factory.can_thumbnail(uri, mime, modified(path)):
-            report(path, mime, False, 0, "-", "the factory has no thumbnailer for it")
+            known = factory.has_valid_failed_thumbnail(uri, modified(path))
+            report(path, mime, False, 0, "-", "in the failure cache already" if known else "the factory has no thumbnailer for it")
             continue
         start = time.monotonic()
         try:

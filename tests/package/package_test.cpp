@@ -62,7 +62,7 @@ TEST_F(Package, HasTheControlFieldsOfTheProject)
     // Read off the programs' shared libraries: the viewer's GLUT and GLU, the converter's
     // import library, the snapshot tool's libpng and Xlib, the thumbnailer's EGL.
     const std::string depends = field("Depends");
-    for (const char* library : {"libglut", "libglu1", "libassimp", "libpng", "libx11-6", "libegl1", "libstdc++6"})
+    for (const char* library : {"libglut", "libglu1", "libassimp", "libpng", "libx11-6", "libegl1", "libgl1-mesa-dri", "libstdc++6"})
         EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
 }
 
