@@ -20,6 +20,7 @@ TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
         {"olvanta-convert", OLVANTA_CONVERT_PATH, "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"},
         {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n"},
         {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [GLUT OPTIONS] FILE\n"},
+        {"olvanta-thumbnail", OLVANTA_THUMBNAIL_PATH, "usage: olvanta-thumbnail [-s SIZE] MESH OUT.png\n"},
         {"olvanta-gen", OLVANTA_GENERATOR_PATH, "usage: olvanta-gen RINGS SIDES"},
     };
     for (const auto& t : tools) {
@@ -53,9 +54,10 @@ TEST(PackageConfiguration, ItsControlFieldsComeFromTheProject)
     EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_SECTION"), "graphics");
     EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_RECOMMENDS"), "xvfb");
     EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_SHLIBDEPS"), "ON");
+    EXPECT_EQ(cpack_field(config, "CPACK_DEBIAN_PACKAGE_DEPENDS"), "libgl1-mesa-dri") << "loaded at run time";
     EXPECT_NE(cpack_field(config, "CPACK_DEBIAN_PACKAGE_MAINTAINER").find('@'), std::string::npos);
     const std::string description = cpack_field(config, "CPACK_PACKAGE_DESCRIPTION");
-    for (const char* program : {"olvanta-open", "olvanta-convert", "olvanta-snapshot", "olvanta-gen"})
+    for (const char* program : {"olvanta-open", "olvanta-convert", "olvanta-snapshot", "olvanta-thumbnail", "olvanta-gen"})
         EXPECT_NE(description.find(program), std::string::npos) << program << " in the description";
 }
 

@@ -50,7 +50,7 @@ void on_deadline(int)
 {
     const ssize_t ignored = write(STDERR_FILENO, deadline_message, std::strlen(deadline_message));
     (void)ignored;
-    _exit(1); // the converter, if one runs, is ended by the kernel as this process ends
+    _exit(1); // a converter still running gets SIGTERM from the kernel as this process ends
 }
 
 void start_deadline()
@@ -105,28 +105,9 @@ bool write_picture(std::FILE* out, const void* what)
     return write_rgba_png(picture.size, picture.size, picture.rgba.data(), out);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The picture, or the one line that says why there is none.
+int make_thumbnail(const ThumbnailOptions& options)
 {
-    ThumbnailOptions options;
-    std::string complaint;
-    if (!parse_thumbnail_options(argc, argv, options, complaint)) {
-        std::fprintf(stderr, "olvanta-thumbnail: %s\n%s", complaint.c_str(), thumbnail_usage);
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(thumbnail_usage, stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("olvanta-thumbnail %s\n", OLVANTA_VERSION);
-        return 0;
-    }
-    shown_input = options.input.c_str();
-    clean_up_on_signals();
-    start_deadline();
-
     OutputTarget target;
     std::string reason;
     if (!plan_output(options.output, target, reason))
@@ -153,4 +134,28 @@ int main(int argc, char** argv)
     if (!write_planned_output(target, "olvanta-thumbnail", write_picture, &picture, reason))
         return refuse("'" + options.output + "': " + reason);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ThumbnailOptions options;
+    std::string complaint;
+    if (!parse_thumbnail_options(argc, argv, options, complaint)) {
+        std::fprintf(stderr, "olvanta-thumbnail: %s\n%s", complaint.c_str(), thumbnail_usage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(thumbnail_usage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("olvanta-thumbnail %s\n", OLVANTA_VERSION);
+        return 0;
+    }
+    shown_input = options.input.c_str();
+    clean_up_on_signals();
+    start_deadline();
+    return make_thumbnail(options);
 }
