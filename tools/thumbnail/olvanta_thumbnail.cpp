@@ -94,9 +94,11 @@ std::string read_mesh(const std::string& path)
     source.fd = -1;
     const int converter_status = wait_for_converter(source);
     end_on_signal(0);
-    if (converter_status != 0)
+    // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
+    const std::string failure = reading_failure(report);
+    if (failure.empty() && converter_status != 0)
         return "it could not be converted (the converter said why)";
-    return reading_failure(report);
+    return failure;
 }
 
 bool write_picture(std::FILE* out, const void* what)
