@@ -12,6 +12,7 @@
 #include "archive_size.h"
 #include "family_file.h"
 #include "family_mesh.h"
+#include "first_view.h"
 #include "conversion_failure.h"
 #include "conversion_limits.h"
 #include "convert_mesh.h"
@@ -90,13 +91,28 @@ int write_and_count(const ConvertedMesh& mesh, const Conversion& c)
     return 0;
 }
 
+// Whether to fit the model; a model that would not show as it lies gets a line that says so: the
+// hint, or what was done about it.
+bool must_fit(const ConvertOptions& options, const Bounds& bounds)
+{
+    if (options.fit)
+        return true;
+    const std::string hint = view_hint(bounds);
+    if (hint.empty())
+        return false;
+    if (!options.fit_when_needed) {
+        say(report_to, hint);
+        return false;
+    }
+    say(report_to, "fitted: " + out_of_first_view(model_bounds(bounds)));
+    return true;
+}
+
 int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
 {
     turn_up(triangles, c.options->up);
-    if (c.options->fit)
+    if (must_fit(*c.options, bounds_of(triangles)))
         fit_into_view(triangles);
-    else if (const std::string hint = view_hint(bounds_of(triangles)); !hint.empty())
-        say(report_to, hint);
     const ConvertedMesh mesh = join_and_complete(triangles);
     std::vector<Triangle>().swap(triangles);
     return write_and_count(mesh, c);
@@ -105,10 +121,8 @@ int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
 int place_and_write(ConvertedMesh& mesh, const Conversion& c)
 {
     turn_up(mesh, c.options->up);
-    if (c.options->fit)
+    if (must_fit(*c.options, bounds_of(mesh)))
         fit_into_view(mesh);
-    else if (const std::string hint = view_hint(bounds_of(mesh)); !hint.empty())
-        say(report_to, hint);
     return write_and_count(mesh, c);
 }
 

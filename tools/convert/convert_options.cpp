@@ -17,6 +17,9 @@ const char* const convert_usage =
     "                        exporters write y\n"
     "  --fit                 move and scale the model so that its bounding box is centred on the\n"
     "                        origin and its largest side is 2.5 units, as the first view shows best\n"
+    "  --fit-when-needed     the same, only for a model that would not show in the first view as it\n"
+    "                        lies (larger than 50 units, smaller than 0.05, or centred more than 10\n"
+    "                        units away); a line after the counts says so\n"
     "  --memory-limit MIB    memory the import may take (default: 4 GiB + 64 x the file's size)\n"
     "  --time-limit SECONDS  time the import may take (default: 30 s + 1 s per MB)\n"
     "  --help                this text\n"
@@ -91,6 +94,8 @@ bool parse_convert_options(int argc, const char* const* argv, ConvertOptions& op
             options.version = true;
         } else if (word == "--fit") {
             options.fit = true;
+        } else if (word == "--fit-when-needed") {
+            options.fit_when_needed = true;
         } else if (word == "--up" || word == "--memory-limit" || word == "--time-limit") {
             if (i + 1 == argc) {
                 reason = word + " needs a value";

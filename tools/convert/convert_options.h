@@ -14,6 +14,7 @@ struct ConvertOptions {
     int seconds = 0;              // 0: from the file's size
     UpAxis up = UpAxis::z;
     bool fit = false;
+    bool fit_when_needed = false; // fit only a model that would not show in the first view
     bool help = false;
     bool version = false;
 };

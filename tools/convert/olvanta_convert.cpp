@@ -57,6 +57,9 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     const std::string hint = last_line_starting(ending.report, "hint: ");
     if (!hint.empty())
         std::fprintf(to, "olvanta-convert: hint: %s\n", hint.c_str());
+    const std::string fitted = last_line_starting(ending.report, "fitted: ");
+    if (!fitted.empty())
+        std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", fitted.c_str());
     unsigned long count = 0, line = 0;
     const std::string left_out = last_line_starting(ending.report, "left out: ");
     char first[512] = "";

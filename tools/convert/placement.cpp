@@ -3,15 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+
+#include "first_view.h"
 
 namespace {
 
-// The first view: the eye 5 units from the origin with a 60 degree field, the grid 20 units wide.
+// What the first view shows best: the bundled torus is about this wide.
 const double fitted_size = 2.5;
-const double largest_that_shows = 50;
-const double smallest_that_shows = 0.05;
-const double farthest_centre = 10;
 
 // Where +Z goes from each up axis; each is a quarter or half turn about X or Y.
 void turn(float v[3], UpAxis up)
@@ -52,13 +50,6 @@ void place(float p[3], const Fit& fit)
 {
     for (int k = 0; k < 3; ++k)
         p[k] = static_cast<float>((double(p[k]) - fit.centre[k]) * fit.scale);
-}
-
-std::string number(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", value);
-    return text;
 }
 
 } // namespace
@@ -112,11 +103,6 @@ Bounds bounds_of(const ConvertedMesh& mesh)
     return b;
 }
 
-double largest_side(const Bounds& b)
-{
-    return std::max({b.max[0] - b.min[0], b.max[1] - b.min[1], b.max[2] - b.min[2]});
-}
-
 void fit_into_view(std::vector<Triangle>& triangles)
 {
     const Fit fit = fit_for(bounds_of(triangles));
@@ -132,19 +118,14 @@ void fit_into_view(ConvertedMesh& mesh)
         place(v.position, fit);
 }
 
+ModelBounds model_bounds(const Bounds& b)
+{
+    return {{b.min[0], b.min[1], b.min[2]}, {b.max[0], b.max[1], b.max[2]}};
+}
+
 std::string view_hint(const Bounds& b)
 {
-    const double side = largest_side(b);
-    const double centre[3] = {(b.min[0] + b.max[0]) / 2, (b.min[1] + b.max[1]) / 2, (b.min[2] + b.max[2]) / 2};
-    const double distance = std::sqrt(centre[0] * centre[0] + centre[1] * centre[1] + centre[2] * centre[2]);
-    std::string trouble;
-    if (side > largest_that_shows)
-        trouble = "the model is " + number(side) + " units across";
-    else if (side < smallest_that_shows)
-        trouble = "the model is only " + number(side) + " units across";
-    if (distance > farthest_centre)
-        trouble += (trouble.empty() ? "the model's centre lies " : " and its centre lies ") + number(distance) +
-                   " units from the origin";
+    const std::string trouble = out_of_first_view(model_bounds(b));
     if (trouble.empty())
         return "";
     return "hint: " + trouble + ", but the first view shows about 5 units around the origin; --fit moves and "

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert_mesh.h"
+#include "first_view.h"
 
 enum class UpAxis { x, y, z, minus_x, minus_y, minus_z };
 
@@ -24,7 +25,7 @@ struct Bounds {
 
 Bounds bounds_of(const std::vector<Triangle>& triangles);
 Bounds bounds_of(const ConvertedMesh& mesh);
-double largest_side(const Bounds& bounds);
+ModelBounds model_bounds(const Bounds& bounds);
 
 // Centres the bounding box on the origin and scales uniformly so that its largest side is 2.5
 // units, as the bundled torus sits. A model that is one point is only moved.
