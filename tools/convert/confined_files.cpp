@@ -62,7 +62,16 @@ void refuse(Confinement& c, const std::string& name, const std::string& why)
 
 bool inside(const Confinement& c, const std::string& path)
 {
-    return path == c.input || path.compare(0, c.folder.size(), c.folder) == 0;
+    return path == c.input || (!c.folder.empty() && path.compare(0, c.folder.size(), c.folder) == 0);
+}
+
+// /dev/fd/N and its kin, which may hold a file with no name at all (a copy in memory).
+bool names_a_descriptor(const std::string& path)
+{
+    for (const char* folder : {"/dev/fd/", "/proc/self/fd/"})
+        if (path.rfind(folder, 0) == 0)
+            return true;
+    return path == "/dev/stdin";
 }
 
 // A FIFO or a device is refused before it is opened: opening one can wait for ever or act. The
@@ -129,11 +138,13 @@ aiFile* open_file(aiFileIO* io, const char* name, const char* mode)
         return nullptr;
     if (!*name)
         return nullptr;
-    const std::string path = resolved(name);
+    std::string path = resolved(name);
     if (!inside(c, path.empty() ? lexically_resolved(name) : path)) {
         refuse(c, name, "which lies outside its folder");
         return nullptr;
     }
+    if (path.empty() && name == c.input)
+        path = name;
     if (path.empty())
         return nullptr;
     std::FILE* stream = open_regular(c, name, path);
@@ -156,6 +167,12 @@ void close_file(aiFileIO*, aiFile* file)
 bool confine_to_input(const std::string& input, Confinement& confinement, std::string& reason)
 {
     confinement.input = resolved(input);
+    // A descriptor's file may have no name to resolve, and no folder: it is read alone.
+    if (confinement.input.empty() && names_a_descriptor(input)) {
+        confinement.input = input;
+        confinement.folder.clear();
+        return true;
+    }
     const std::size_t slash = input.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : input.substr(0, slash);
     confinement.folder = resolved(folder);
