@@ -1,6 +1,6 @@
-// Looking at a file's first megabyte decides: the viewer's own reader and the family's reader
-// must find the same records there, all in the strict form. Files come from one writer, so their
-// start speaks for the rest; should it not, the viewer names the cause itself.
+// Opened once, judged whole, then handed over: the descriptor itself when the file is in the
+// viewer's form, else a pipe from the converter, which reads the file by its name (so an OBJ
+// finds its material file beside it) or, for a copy in memory, by the descriptor.
 #include "mesh_source.h"
 
 #include <fcntl.h>
@@ -10,67 +10,189 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <thread>
 
-#include "mesh/family_reader.h"
-#include "mesh/mesh_reader.h"
+#include "memory_copy.h"
 
 namespace {
 
-const std::size_t looked_at = 1 << 20;
+const std::uint64_t mib = std::uint64_t(1) << 20;
+const std::uint64_t most_stream_bytes = std::uint64_t(4) << 30;
+// Below this a second thread costs more than it saves.
+const std::uint64_t worth_parts = 8 * mib;
 
-// Up to `looked_at` bytes from the start, cut after the last whole line.
-std::string start_of(const std::string& path)
+std::string descriptor_name(int fd)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return "";
-    std::string text(looked_at, '\0');
-    std::size_t got = 0;
-    for (ssize_t n; got < text.size() && (n = read(fd, &text[got], text.size() - got)) > 0;)
-        got += std::size_t(n);
+    return "/dev/fd/" + std::to_string(fd);
+}
+
+bool names_a_descriptor(const std::string& path)
+{
+    return path.rfind("/dev/fd/", 0) == 0 || path.rfind("/proc/self/fd/", 0) == 0 || path == "/dev/stdin";
+}
+
+std::uint64_t largest_stream(const SourceOptions& options)
+{
+    if (options.largest_stream)
+        return options.largest_stream;
+    const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+    const std::uint64_t half = pages > 0 && page_size > 0 ? std::uint64_t(pages) * std::uint64_t(page_size) / 2 : most_stream_bytes;
+    return std::min(half, most_stream_bytes);
+}
+
+bool fail(MeshSource& source, SourceFailure failure, int error, std::string& reason)
+{
+    source.failure = failure;
+    reason = error ? std::strerror(error) : "";
+    return false;
+}
+
+// The file as a descriptor to read from its start with pread: a regular file as it is, anything
+// else copied whole into memory first. -1 on failure.
+int open_input(const std::string& path, const SourceOptions& options, MeshSource& source, bool& copied,
+               std::string& reason)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        const int error = fd < 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : errno;
+        if (fd >= 0)
+            close(fd);
+        return fail(source, SourceFailure::opening, error, reason), -1;
+    }
+    if (S_ISREG(info.st_mode))
+        return fd;
+    const MemoryCopy copy = copy_into_memory(fd, largest_stream(options), options.stream_seconds);
     close(fd);
-    text.resize(got);
-    if (got == looked_at)
-        text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-    return text;
+    copied = true;
+    switch (copy.end) {
+    case CopyEnd::whole: return copy.fd;
+    case CopyEnd::too_large: fail(source, SourceFailure::too_large, 0, reason); break;
+    case CopyEnd::timed_out: fail(source, SourceFailure::timed_out, 0, reason); break;
+    case CopyEnd::failed: fail(source, SourceFailure::reading, copy.error, reason); break;
+    }
+    return -1;
 }
 
-bool compressed(const std::string& text)
+FormJudgement judge_input(int fd)
 {
-    return text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0x1f && static_cast<unsigned char>(text[1]) == 0x8b;
+    struct stat info {};
+    fstat(fd, &info);
+    const std::uint64_t size = std::uint64_t(std::max<off_t>(info.st_size, 0));
+    const int parts = size < worth_parts ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    return judge_file(fd, size, parts);
 }
 
-bool numbered_by_place(const FamilyMesh& family)
+// The converter's options: the caller's, then how to fit. Empty `fitted` unless known now.
+std::vector<std::string> converter_options(const SourceOptions& options, MeshSource& source)
 {
-    for (std::size_t i = 0; i < family.vertices.size(); ++i)
-        if (!family.vertices[i].has_normal || family.vertices[i].number != int(i + 1))
-            return false;
-    for (std::size_t f = 0; f < face_count(family); ++f)
-        if (family.face_starts[f + 1] - family.face_starts[f] != 3)
-            return false;
-    return true;
+    std::vector<std::string> words = options.converter_options;
+    const std::string trouble = out_of_first_view(source.judgement.bounds);
+    if (options.fitting == Fitting::always)
+        words.push_back("--fit");
+    else if (options.fitting == Fitting::when_out_of_view && !source.judgement.in_viewers_form)
+        words.push_back("--fit-when-needed");
+    else if (options.fitting == Fitting::when_out_of_view && !trouble.empty()) {
+        words.push_back("--fit");
+        source.fitted = trouble;
+    }
+    return words;
 }
 
-[[noreturn]] void run_converter(const std::string& converter, const std::string& path, int pipe_end, pid_t parent,
-                               const std::vector<std::string>& options)
+struct ConverterRun {
+    std::string program, input;
+    std::vector<std::string> options;
+    int input_fd, mesh_writer, says_writer, errors_writer;
+};
+
+void keep_across_exec(int fd)
+{
+    if (fd >= 0)
+        fcntl(fd, F_SETFD, 0);
+}
+
+[[noreturn]] void run_converter(const ConverterRun& run, pid_t parent)
 {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent)
         _exit(1);
-    const int quiet = open("/dev/null", O_WRONLY);
-    dup2(quiet, STDOUT_FILENO); // its counts: the viewer says what it shows
-    const std::string output = "/dev/fd/" + std::to_string(pipe_end);
-    std::vector<char*> arguments{const_cast<char*>(converter.c_str())};
-    for (const std::string& option : options)
+    // Its counts go nowhere unless asked for: the viewer says what it shows.
+    dup2(run.says_writer >= 0 ? run.says_writer : open("/dev/null", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+    if (run.errors_writer >= 0)
+        dup2(run.errors_writer, STDERR_FILENO);
+    keep_across_exec(run.input_fd);
+    keep_across_exec(run.mesh_writer);
+    const std::string output = descriptor_name(run.mesh_writer);
+    std::vector<char*> arguments{const_cast<char*>(run.program.c_str())};
+    for (const std::string& option : run.options)
         arguments.push_back(const_cast<char*>(option.c_str()));
-    arguments.push_back(const_cast<char*>(path.c_str()));
+    arguments.push_back(const_cast<char*>(run.input.c_str()));
     arguments.push_back(const_cast<char*>(output.c_str()));
     arguments.push_back(nullptr);
-    execv(converter.c_str(), arguments.data());
+    execv(run.program.c_str(), arguments.data());
     _exit(127);
+}
+
+struct Pipe {
+    int read = -1, write = -1;
+};
+
+bool open_pipe(Pipe& p, bool wanted)
+{
+    int ends[2];
+    if (!wanted)
+        return true;
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    p = {ends[0], ends[1]};
+    return true;
+}
+
+void close_end(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+bool start_converter(const std::string& path, int input, bool copied, const SourceOptions& options,
+                     MeshSource& source, std::string& reason)
+{
+    // Only a file that is not in the form is read by its name: its companions lie beside it.
+    const bool by_name = !source.judgement.in_viewers_form && !copied && !names_a_descriptor(path);
+    ConverterRun run{program_beside_this_one("olvanta-convert"), by_name ? path : descriptor_name(input),
+                     converter_options(options, source), input, -1, -1, -1};
+    Pipe mesh, says, errors;
+    if (!open_pipe(mesh, true) || !open_pipe(says, options.fitting == Fitting::when_out_of_view) ||
+        !open_pipe(errors, options.capture_converter)) {
+        const int error = errno;
+        for (int* fd : {&mesh.read, &mesh.write, &says.read, &says.write, &errors.read, &errors.write})
+            close_end(*fd);
+        return fail(source, SourceFailure::starting, error, reason);
+    }
+    run.mesh_writer = mesh.write, run.says_writer = says.write, run.errors_writer = errors.write;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        run_converter(run, parent);
+    const int error = errno;
+    close_end(says.write);
+    close_end(errors.write);
+    if (options.hold_pipe && pid > 0)
+        source.pipe_writer = mesh.write;
+    else
+        close_end(mesh.write);
+    source.fd = mesh.read, source.converter = pid;
+    source.converter_says = says.read, source.converter_errors = errors.read;
+    source.name = descriptor_name(mesh.read);
+    if (pid < 0) {
+        close_mesh_source(source);
+        return fail(source, SourceFailure::starting, error, reason);
+    }
+    return true;
 }
 
 } // namespace
@@ -85,57 +207,56 @@ std::string program_beside_this_one(const char* name)
     return program.substr(0, program.rfind('/') + 1) + name;
 }
 
-bool in_the_viewers_form(const std::string& path)
-{
-    const std::string text = start_of(path);
-    if (text.empty() || compressed(text) || !begins_family_text(text.data(), text.data() + text.size()))
-        return false;
-    MeshStore strict;
-    read_mesh_text(text.data(), text.data() + text.size(), strict);
-    const FamilyMesh family = read_family_text(text.data(), text.data() + text.size(), 1);
-    return family.skipped_lines == 0 && family.corners.empty() && family.sharp_edges.empty() &&
-           strict.vertices.size() == family.vertices.size() && strict.faces.size() == face_count(family) &&
-           numbered_by_place(family);
-}
-
-bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason)
-{
-    return open_mesh_source(path, source, reason, {});
-}
-
-bool open_mesh_source(const std::string& path, MeshSource& source, std::string& reason,
-                      const std::vector<std::string>& converter_options)
+bool open_mesh_source(const std::string& path, const SourceOptions& options, MeshSource& source, std::string& reason)
 {
     source = MeshSource{};
-    struct stat info {};
-    // A stream is the viewer's to read as it comes; so is a name that leads nowhere, which it reports.
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || in_the_viewers_form(path)) {
-        source.name = path;
+    bool copied = false;
+    const int input = open_input(path, options, source, copied, reason);
+    if (input < 0)
+        return false;
+    source.judgement = judge_input(input);
+    if (source.judgement.read_failed) {
+        close(input);
+        return fail(source, SourceFailure::reading, source.judgement.error, reason);
+    }
+    const bool fits_as_it_lies = out_of_first_view(source.judgement.bounds).empty();
+    if (source.judgement.in_viewers_form &&
+        (options.fitting == Fitting::as_it_lies || (options.fitting == Fitting::when_out_of_view && fits_as_it_lies))) {
+        source.fd = input;
+        source.name = descriptor_name(input);
         return true;
     }
-    int ends[2];
-    if (pipe(ends) != 0) {
-        reason = std::strerror(errno);
-        return false;
+    const bool started = start_converter(path, input, copied, options, source, reason);
+    close(input);
+    return started;
+}
+
+std::string source_failure_line(const std::string& path, const MeshSource& source, const std::string& reason,
+                                const SourceOptions& options)
+{
+    const std::string name = "'" + path + "'";
+    switch (source.failure) {
+    case SourceFailure::opening: return "cannot open " + name + ": " + reason;
+    case SourceFailure::reading: return "cannot read " + name + ": " + reason;
+    case SourceFailure::too_large:
+        return name + " is a stream of more than " + std::to_string(largest_stream(options) / mib) +
+               " MiB, more than is kept in memory to be read whole; save it to a file first";
+    case SourceFailure::timed_out:
+        return name + " was still being read when the time limit ended (" + std::to_string(options.stream_seconds) + " s)";
+    case SourceFailure::starting: return "cannot start the converter for " + name + ": " + reason;
+    case SourceFailure::none: break;
     }
-    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
-    const std::string converter = program_beside_this_one("olvanta-convert");
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(ends[0]);
-        run_converter(converter, path, ends[1], parent, converter_options);
-    }
-    close(ends[1]);
-    if (pid < 0) {
-        reason = std::strerror(errno);
-        close(ends[0]);
-        return false;
-    }
-    source.fd = ends[0];
-    source.converter = pid;
-    source.name = "/dev/fd/" + std::to_string(ends[0]);
-    return true;
+    return name + ": " + reason;
+}
+
+bool holds_no_mesh(const MeshSource& source)
+{
+    return source.converter < 0 && source.judgement.in_viewers_form && source.judgement.faces == 0;
+}
+
+void release_pipe(MeshSource& source)
+{
+    close_end(source.pipe_writer);
 }
 
 int wait_for_converter(MeshSource& source)
@@ -155,7 +276,6 @@ void close_mesh_source(MeshSource& source)
         kill(source.converter, SIGTERM);
         wait_for_converter(source);
     }
-    if (source.fd >= 0)
-        close(source.fd);
-    source.fd = -1;
+    for (int* fd : {&source.fd, &source.pipe_writer, &source.converter_says, &source.converter_errors})
+        close_end(*fd);
 }
