@@ -22,6 +22,7 @@
 #include "app/viewer_state.h"
 #include "mesh/mesh_reader.h"
 #include "cleanup_on_signal.h"
+#include "fitting_words.h"
 #include "mesh/reading_report.h"
 #include "olvanta_version.h"
 #include "mesh_source.h"
@@ -50,6 +51,9 @@ const char* const usage =
     "                                       written as OUT-001.png, OUT-002.png, ...\n"
     "  --size N                             pictures of N x N pixels, 16 to 4096 (650)\n"
     "  --time-limit SECONDS                 for reading MESH (30)\n"
+    "  --fit                                a model the first view would not show as it lies\n"
+    "                                       (too large, too small, too far away) moved and\n"
+    "                                       scaled into view, as olvanta-open shows it\n"
     "  --can-open-display                   status 0 when a window could open on $DISPLAY\n"
     "  --help, --version\n";
 
@@ -62,6 +66,26 @@ int fail(const std::string& message)
 std::string quoted(const std::string& name)
 {
     return "'" + name + "'";
+}
+
+void say_how_it_is_shown(const std::string& mesh, const MeshSource& source)
+{
+    if (holds_no_mesh(source))
+        std::fprintf(stderr, "olvanta-snapshot: %s holds no mesh; the picture shows an empty scene\n", quoted(mesh).c_str());
+    if (!source.fitted.empty())
+        std::fprintf(stderr, "olvanta-snapshot: %s\n", fitted_line(mesh, source.fitted).c_str());
+}
+
+// The converter says, once it has written the mesh, whether it fitted it.
+void say_what_the_converter_fitted(const std::string& mesh, MeshSource& source)
+{
+    char block[4096];
+    std::string said;
+    for (ssize_t got; source.converter_says >= 0 && (got = read(source.converter_says, block, sizeof block)) > 0;)
+        said.append(block, std::size_t(got));
+    for (std::size_t at = 0, end; (end = said.find('\n', at)) != std::string::npos; at = end + 1)
+        if (const std::string fitted = converter_fitted(said.substr(at, end - at)); !fitted.empty())
+            std::fprintf(stderr, "olvanta-snapshot: %s\n", fitted_line(mesh, fitted).c_str());
 }
 
 // Whether a window could open on the display the environment names; scripts ask before they
@@ -157,9 +181,13 @@ int snapshot(const SnapshotOptions& options)
     std::string failed, reason;
     if (const std::string unwritable = unwritable_output(options); !unwritable.empty())
         return fail(unwritable);
+    SourceOptions way_in;
+    way_in.fitting = options.fit ? Fitting::when_out_of_view : Fitting::as_it_lies;
+    way_in.stream_seconds = options.seconds;
     MeshSource source;
-    if (!open_mesh_source(options.mesh, source, reason))
-        return fail("cannot read " + quoted(options.mesh) + ": " + reason);
+    if (!open_mesh_source(options.mesh, way_in, source, reason))
+        return fail(source_failure_line(options.mesh, source, reason, way_in));
+    say_how_it_is_shown(options.mesh, source);
     ReadReport report;
     if (!read_within(source.name, options.seconds, report)) {
         fail(quoted(options.mesh) + " was still being read when the time limit ended (" +
@@ -168,11 +196,11 @@ int snapshot(const SnapshotOptions& options)
         std::_Exit(1); // the reading thread is still writing the lists; the converter ends with us
     }
     // A failed conversion has said why; an empty picture would say nothing.
-    const bool converted = source.converter > 0;
     if (wait_for_converter(source) != 0)
         return 1;
+    say_what_the_converter_fitted(options.mesh, source);
     close_mesh_source(source);
-    if (!report_reading("olvanta-snapshot", false, converted ? options.mesh : source.name, report, mesh_store))
+    if (!report_reading("olvanta-snapshot", false, options.mesh, report, mesh_store))
         return 1;
     const int screen = std::max(1024, options.size + 64);
     const XServer server = start_xvfb(screen, screen);

@@ -136,8 +136,8 @@ bool parse_snapshot_options(int argc, char** argv, SnapshotOptions& o, std::stri
     std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--help" || word == "--version" || word == "--can-open-display") {
-            (word == "--help" ? o.help : word == "--version" ? o.version : o.can_open_display) = true;
+        if (word == "--help" || word == "--version" || word == "--can-open-display" || word == "--fit") {
+            (word == "--help" ? o.help : word == "--version" ? o.version : word == "--fit" ? o.fit : o.can_open_display) = true;
         } else if (takes_a_value(word)) {
             if (i + 1 == argc) {
                 reason = word + " needs a value";

@@ -16,6 +16,7 @@ struct SnapshotOptions {
     int turntable = 0;                                         // pictures around Z; 0: one picture
     int size = 650;                                            // pixels, square
     int seconds = 30;                                          // for reading the mesh
+    bool fit = false; // moved and scaled into the first view when it would not show there, as olvanta-open shows it
     bool help = false, version = false, can_open_display = false;
 };
 

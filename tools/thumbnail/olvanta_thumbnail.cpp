@@ -36,6 +36,8 @@ const std::size_t most_converted_list_bytes = std::size_t(192) << 20;
 const char* const converter_memory_mib = "768";
 // Larger files would not be read within the time, or not fit the lists: they are refused unread.
 const std::uint64_t largest_file = std::uint64_t(1) << 30;
+// A stream is kept whole in memory to be judged; its lists must still fit beside it.
+const std::uint64_t largest_stream = std::uint64_t(256) << 20;
 
 const char* shown_input = "";
 char deadline_message[4096];
@@ -82,11 +84,13 @@ std::string read_mesh(const std::string& path)
     if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > largest_file)
         return "at " + std::to_string(std::uint64_t(info.st_size) >> 20) + " MiB it is larger than a thumbnail reads (" +
                std::to_string(largest_file >> 20) + " MiB)";
+    SourceOptions way_in;
+    way_in.converter_options = {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)};
+    way_in.largest_stream = largest_stream;
     MeshSource source;
     std::string reason;
-    if (!open_mesh_source(path, source, reason,
-                          {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)}))
-        return reason;
+    if (!open_mesh_source(path, way_in, source, reason))
+        return source_failure_line(path, source, reason, way_in);
     end_on_signal(source.converter);
     const ReadReport report =
         read_mesh_file(source.name, mesh_store, source.converter > 0 ? most_converted_list_bytes : most_list_bytes);
