@@ -106,6 +106,33 @@ double seconds_from_name_to_window_request(const std::string& viewer, const std:
     return seconds;
 }
 
+double seconds_from_start_to_window_request(const std::string& program, const std::string& mesh,
+                                            const StandInDisplay& display)
+{
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int nowhere = open("/dev/null", O_RDWR);
+        dup2(nowhere, 0);
+        dup2(nowhere, 1);
+        dup2(nowhere, 2);
+        setenv("DISPLAY", ("127.0.0.1:" + std::to_string(display.number)).c_str(), 1);
+        unsetenv("DBUS_SESSION_BUS_ADDRESS"); // no desktop notice about the refused display
+        unsetenv("XDG_RUNTIME_DIR");
+        execl(program.c_str(), program.c_str(), mesh.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    double seconds = -1;
+    pollfd waiting{display.listener, POLLIN, 0};
+    if (poll(&waiting, 1, 120000) == 1) {
+        const int connection = accept(display.listener, nullptr, nullptr);
+        seconds = seconds_between(start, Clock::now());
+        close(connection);
+    }
+    waitpid(pid, nullptr, 0);
+    return seconds;
+}
+
 double seconds_of_process(const std::string& program, const std::string& argument1,
                           const std::string& argument2)
 {

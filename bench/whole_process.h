@@ -19,6 +19,10 @@ void close_stand_in_display(StandInDisplay& display);
 double seconds_from_name_to_window_request(const std::string& viewer, const std::string& mesh,
                                            const StandInDisplay& display);
 
+// Seconds from the start of `program FILE` (olvanta-open) to the viewer's connection to the display.
+double seconds_from_start_to_window_request(const std::string& program, const std::string& mesh,
+                                            const StandInDisplay& display);
+
 // Seconds from the start of a program to its exit; negative when it fails.
 double seconds_of_process(const std::string& program, const std::string& argument1,
                           const std::string& argument2);
