@@ -19,7 +19,7 @@ TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
     } tools[] = {
         {"olvanta-convert", OLVANTA_CONVERT_PATH, "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"},
         {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n"},
-        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [GLUT OPTIONS] FILE\n"},
+        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [--as-is] [GLUT OPTIONS] FILE\n"},
         {"olvanta-thumbnail", OLVANTA_THUMBNAIL_PATH, "usage: olvanta-thumbnail [-s SIZE] MESH OUT.png\n"},
         {"olvanta-gen", OLVANTA_GENERATOR_PATH, "usage: olvanta-gen RINGS SIDES"},
     };

@@ -114,7 +114,7 @@ TEST(OlvantaOpen, AnswersHelpVersionAndAMissingFile)
     const std::string tool = "'" + std::string(OLVANTA_OPEN_PATH) + "'";
     const CommandRun help = run_command(tool + " --help");
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: olvanta-open [GLUT OPTIONS] FILE\n", 0), 0u);
+    EXPECT_EQ(help.out.rfind("usage: olvanta-open [--as-is] [GLUT OPTIONS] FILE\n", 0), 0u);
     const CommandRun version = run_command(tool + " --version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("olvanta-open ", 0), 0u);
