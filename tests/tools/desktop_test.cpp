@@ -13,34 +13,88 @@ namespace {
 
 const std::string source = OLVANTA_SOURCE_DIR;
 
-// Files named .m of three kinds: only meshes are meshes, Objective-C and MATLAB stay theirs.
-TEST(Desktop, TheDatabaseKnowsMeshesNamedDotMByTheirContent)
+std::string content_type(const std::string& data_home, const std::string& file)
+{
+    const std::string home = data_home.empty() ? "" : "XDG_DATA_HOME='" + data_home + "' ";
+    const CommandRun run = run_command(home + "gio info -a standard::content-type '" + file + "'");
+    const std::string key = "standard::content-type: ";
+    const std::size_t at = run.out.find(key);
+    return at == std::string::npos ? "(none: " + run.err + ")" : run.out.substr(at + key.size(), run.out.find('\n', at) - at - key.size());
+}
+
+std::string comment_lines(int count)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "# line " + std::to_string(i) + " of the header a scanner writes\n";
+    return lines;
+}
+
+// Meshes are meshes by their content, whatever their names, and other texts stay what the
+// desktop's own database calls them: "stays" is that database's answer without ours.
+TEST(Desktop, TheDatabaseKnowsMeshesByTheirContentAndLeavesOtherTextsAlone)
 {
     const std::string dir = temporary_directory();
     mkdir((dir + "/mime").c_str(), 0755);
     mkdir((dir + "/mime/packages").c_str(), 0755);
     write_bytes(dir + "/mime/packages/olvanta.xml", read_whole_file(source + "/docs/desktop/olvanta-mesh.xml"));
     ASSERT_EQ(run_command("update-mime-database '" + dir + "/mime'").status, 0);
+    const std::string mesh = "model/x-vertex-face-mesh", stays = "";
+    const std::string torus = read_whole_file(source + "/examples/torus.txt");
     const struct {
         const char* name;
         std::string text;
-        const char* type;
+        std::string type;
     } cases[] = {
-        {"bunny.m", "# Created by a scanner\n# 34817 vertices\nVertex 1  -0.0378297 0.12794 0.00447467\n",
-         "model/x-vertex-face-mesh"},
-        {"strict.m", read_whole_file(source + "/examples/torus.txt"), "model/x-vertex-face-mesh"},
-        {"faces_first.m", "Face 1 1 2 3\nVertex 1 0 0 0\n", "model/x-vertex-face-mesh"},
+        {"bunny.m", "# Created by a scanner\n# 34817 vertices\nVertex 1  -0.0378297 0.12794 0.00447467\n", mesh},
+        {"strict.m", torus, mesh},
+        {"strict", torus, mesh},
+        {"faces_first.m", "Face 1 1 2 3\nVertex 1 0 0 0\n", mesh},
+        {"three_kilobytes_of_comments.m", comment_lines(80) + torus, mesh},
+        {"three_kilobytes_of_comments", comment_lines(80) + torus, mesh},
+        {"blank_lines_first.m", "\n\n\n" + torus, mesh},
+        {"blanks_first.m", "   " + torus, mesh},
+        {"crlf.m", "# made\r\nVertex 1 0 0 0\r\nVertex 2 1 0 0\r\n", mesh},
+        {"tabs.m", "Vertex\t1 0 0 0\nVertex\t2 1 0 0\nFace\t1 1 2 2\n", mesh},
+        {"byte_order_mark.m", "\xEF\xBB\xBF" "Face 1 1 2 3\nVertex 1 0 0 0\n", mesh},
+        {"corner_first.m", "Corner 1 1 {normal=(0 0 1)}\nVertex 1 0 0 0\n", mesh},
+        {"edge_first.m", "Edge 1 2 {sharp}\nVertex 1 0 0 0\n", mesh},
         {"main.m", "#import <Foundation/Foundation.h>\n@interface A : NSObject\n@end\n", "text/x-objcsrc"},
         {"f.m", "function y = f(x)\n  y = 2 * x;\nend\n", "text/x-matlab"},
+        {"shaders", "Vertex shaders transform each vertex.\nFace culling removes the rest.\n", stays},
+        {"matlab_line.m", "Face 1 2 3 4\ndisp(x)\ny = x + 1;\n", stays},
+        {"script.m", "x = linspace(0, 1);\nplot(x, x .^ 2);\n", stays},
+        {"notes", "# Notes\nVertex shaders are fun\n", stays},
     };
     for (const auto& c : cases) {
-        write_bytes(dir + "/" + c.name, c.text);
-        const CommandRun run = run_command("XDG_DATA_HOME='" + dir + "' gio info -a standard::content-type '" + dir +
-                                           "/" + c.name + "'");
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find(std::string("standard::content-type: ") + c.type + "\n"), std::string::npos)
-            << c.name << ": " << run.out;
+        const std::string file = dir + "/" + c.name;
+        write_bytes(file, c.text);
+        if (!c.type.empty()) {
+            EXPECT_EQ(content_type(dir, file), c.type) << c.name;
+            continue;
+        }
+        const std::string alone = content_type("", file);
+        EXPECT_EQ(alone.rfind("(none", 0), std::string::npos) << alone;
+        EXPECT_NE(alone, mesh) << c.name;
+        EXPECT_EQ(content_type(dir, file), alone) << c.name << ": as the desktop's own database alone says";
     }
+    remove_directory(dir);
+}
+
+// Defined in a person's own database beside the system's, as a per-user install puts it, a
+// compressed mesh is still a mesh, not just any gzip file.
+TEST(Desktop, ACompressedMeshIsAMeshAlsoFromASecondDatabase)
+{
+    const std::string dir = temporary_directory();
+    mkdir((dir + "/mime").c_str(), 0755);
+    mkdir((dir + "/mime/packages").c_str(), 0755);
+    write_bytes(dir + "/mime/packages/olvanta.xml", read_whole_file(source + "/docs/desktop/olvanta-mesh.xml"));
+    ASSERT_EQ(run_command("update-mime-database '" + dir + "/mime'").status, 0);
+    ASSERT_EQ(run_command("(gzip -c '" + source + "/examples/torus.txt' > '" + dir + "/torus.m.gz')").status, 0);
+    ASSERT_EQ(run_command("(gzip -c '" + source + "/README.md' > '" + dir + "/notes.gz')").status, 0);
+    EXPECT_EQ(content_type("", dir + "/torus.m.gz"), "application/gzip") << "the system's database alone";
+    EXPECT_EQ(content_type(dir, dir + "/torus.m.gz"), "model/x-vertex-face-mesh-compressed");
+    EXPECT_EQ(content_type(dir, dir + "/notes.gz"), "application/gzip");
     remove_directory(dir);
 }
 
@@ -54,7 +108,7 @@ TEST(Desktop, TheEntryIsValidAndOpensFilesThroughOlvantaOpen)
     for (const char* line : {"Exec=olvanta-open %f\n", "Terminal=false\n", "Categories=Graphics;3DGraphics;Viewer;\n",
                              "Icon=olvanta\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
-    EXPECT_NE(text.find("MimeType=model/x-vertex-face-mesh;"), std::string::npos);
+    EXPECT_NE(text.find("MimeType=model/x-vertex-face-mesh;model/x-vertex-face-mesh-compressed;"), std::string::npos);
 }
 
 } // namespace
