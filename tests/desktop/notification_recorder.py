@@ -1,0 +1,60 @@
+#!/usr/bin/python3
+# Stands in for the desktop's notification service on a session bus: it owns
+# org.freedesktop.Notifications and writes one line per Notify call to RECORD (the application,
+# the summary and the body, apart by tabs), then answers as the real service does. "ready" on
+# standard output once the name is its own; it ends with its bus.
+#   notification_recorder.py RECORD
+import sys
+
+from gi.repository import Gio, GLib
+
+INTERFACE = """
+<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify">
+      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/>
+    </method>
+    <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+    <method name="GetServerInformation">
+      <arg type="s" direction="out"/><arg type="s" direction="out"/>
+      <arg type="s" direction="out"/><arg type="s" direction="out"/>
+    </method>
+    <method name="CloseNotification"><arg type="u" direction="in"/></method>
+  </interface>
+</node>
+"""
+
+record = open(sys.argv[1], "a", buffering=1)
+loop = GLib.MainLoop()
+sent = 0
+
+
+def answer(connection, sender, path, interface, method, parameters, invocation):
+    global sent
+    if method == "Notify":
+        application, _, _, summary, body, _, _, _ = parameters.unpack()
+        record.write("%s\t%s\t%s\n" % (application, summary, body.replace("\n", " ")))
+        sent += 1
+        invocation.return_value(GLib.Variant("(u)", (sent,)))
+    elif method == "GetCapabilities":
+        invocation.return_value(GLib.Variant("(as)", (["body"],)))
+    elif method == "GetServerInformation":
+        invocation.return_value(GLib.Variant("(ssss)", ("recorder", "olvanta tests", "1", "1.2")))
+    else:
+        invocation.return_value(None)
+
+
+def on_bus(connection, name):
+    node = Gio.DBusNodeInfo.new_for_xml(INTERFACE)
+    connection.register_object("/org/freedesktop/Notifications", node.interfaces[0], answer, None, None)
+
+
+def on_name(connection, name):
+    print("ready", flush=True)
+
+
+Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.Notifications", Gio.BusNameOwnerFlags.NONE,
+                 on_bus, on_name, lambda connection, name: loop.quit())
+loop.run()

@@ -1,0 +1,65 @@
+// A private session bus of the test's own, and a stand-in for the desktop's notification service
+// on it that records every notice; both end when the test stops them.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "test_files.h"
+
+struct SessionBus {
+    pid_t daemon = -1, recorder = -1;
+    std::string address; // for DBUS_SESSION_BUS_ADDRESS
+    std::string record;  // one line per notice: application, summary and body, apart by tabs
+};
+
+inline std::string first_line(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+// The bus in `dir`, with the recorder of tests/desktop/notification_recorder.py on it. An empty
+// address when either could not start.
+inline SessionBus start_session_bus(const std::string& dir, const std::string& recorder_script)
+{
+    SessionBus bus;
+    const std::string address_file = dir + "/bus-address", ready_file = dir + "/recorder-ready";
+    bus.record = dir + "/notices";
+    bus.daemon = fork();
+    if (bus.daemon == 0) {
+        const int fd = open(address_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 3);
+        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=3", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 200 && bus.address.empty(); ++i, usleep(25000))
+        bus.address = first_line(read_whole_file(address_file));
+    if (bus.address.empty())
+        return bus;
+    bus.recorder = fork();
+    if (bus.recorder == 0) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), 1);
+        freopen(ready_file.c_str(), "w", stdout);
+        execl("/usr/bin/python3", "python3", recorder_script.c_str(), bus.record.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 400 && read_whole_file(ready_file) != "ready\n"; ++i)
+        usleep(25000);
+    if (read_whole_file(ready_file) != "ready\n")
+        bus.address.clear();
+    return bus;
+}
+
+inline void stop_session_bus(SessionBus& bus)
+{
+    for (pid_t* pid : {&bus.recorder, &bus.daemon})
+        if (*pid > 0) {
+            kill(*pid, SIGTERM);
+            waitpid(*pid, nullptr, 0);
+            *pid = -1;
+        }
+}
