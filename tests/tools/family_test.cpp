@@ -26,57 +26,147 @@ struct LineCase {
     const char* name;
     std::string line;
     std::size_t vertices, faces, corners, sharp_edges, skipped;
+    std::size_t damaged_blocks, unusable_normals;
     bool has_normal; // of the vertex, when there is one
 };
 
 const LineCase lines[] = {
-    {"vertex_without_normal", "Vertex 1  -0.0378297 0.12794 0.00447467", 1, 0, 0, 0, 0, false},
-    {"vertex_in_the_strict_form", "Vertex 1 0 0 0 {normal=(0 0 1)}", 1, 0, 0, 0, 0, true},
-    {"normal_then_uv", "Vertex 2 1 0 0 {normal=(0 0 1) uv=(0.19 0.43)}", 1, 0, 0, 0, 0, true},
-    {"uv_then_normal", "Vertex 2 1 0 0 {uv=(0.19 0.43) normal=(0 0 1)}", 1, 0, 0, 0, 0, true},
-    {"normal_with_commas", "Vertex 3 1 0 0 {normal=(0,1,0)}", 1, 0, 0, 0, 0, true},
-    {"uv_alone", "Vertex 3 1 0 0 {uv=(0.5 0.5)}", 1, 0, 0, 0, 0, false},
-    {"normal_of_zero_length", "Vertex 3 1 0 0 {normal=(0 0 0)}", 1, 0, 0, 0, 0, false},
-    {"normal_of_two_numbers", "Vertex 3 1 0 0 {normal=(0 1)}", 1, 0, 0, 0, 0, false},
-    {"normal_of_four_numbers", "Vertex 3 1 0 0 {normal=(0 1 0 0)}", 1, 0, 0, 0, 0, false},
-    {"infinite_normal", "Vertex 3 1 0 0 {normal=(0 1e39 0)}", 1, 0, 0, 0, 0, false},
-    {"other_keys", "Vertex 3 1 0 0 {rgb=(1 0 0) target=\"a b\" wid=3 normal=(1 0 0)}", 1, 0, 0, 0, 0, true},
-    {"carriage_return", "Vertex 4 1 2 3 {normal=(0 0 1)}\r", 1, 0, 0, 0, 0, true},
-    {"indented", "   Vertex 4 1 2 3", 1, 0, 0, 0, 0, false},
-    {"triangle", "Face 1 1 2 3", 0, 1, 0, 0, 0, false},
-    {"quad", "Face 2  2 3 4 5", 0, 1, 0, 0, 0, false},
-    {"face_number_zero", "Face 0 1 2 3", 0, 1, 0, 0, 0, false},
-    {"face_with_attributes", "Face 3  686 1429 687 {mat=\"Material.007\" groups=\"default\" rgb=(1 0 0)}", 0, 1, 0, 0, 0, false},
-    {"corner_with_normal", "Corner 999 114 {normal=(0.923471 -0.311198 -0.224405)}", 0, 0, 1, 0, 0, false},
-    {"corner_without_normal", "Corner 999 114 {uv=(0 1)}", 0, 0, 0, 0, 0, false},
-    {"sharp_edge", "Edge 5366 7925 {sharp}", 0, 0, 0, 1, 0, false},
-    {"plain_edge", "Edge 5366 7925", 0, 0, 0, 0, 0, false},
-    {"comment", "# Vertex 1 0 0 0", 0, 0, 0, 0, 0, false},
-    {"blank", "  \t ", 0, 0, 0, 0, 0, false},
-    {"other_kind", "Property 1 2", 0, 0, 0, 0, 1, false},
-    {"lower_case", "vertex 1 0 0 0", 0, 0, 0, 0, 1, false},
-    {"two_vertex_numbers", "Face 1 1 2", 0, 0, 0, 0, 1, false},
-    {"too_few_coordinates", "Vertex 1 0 0", 0, 0, 0, 0, 1, false},
-    {"number_running_into_text", "Vertex 1 0 0 0x", 0, 0, 0, 0, 1, false},
-    {"unclosed_block", "Vertex 1 0 0 0 {normal=(0 0 1)", 0, 0, 0, 0, 1, false},
-    {"unclosed_quote", "Face 1 1 2 3 {mat=\"x}", 0, 0, 0, 0, 1, false},
-    {"text_after_the_block", "Vertex 1 0 0 0 {normal=(0 0 1)} extra", 0, 0, 0, 0, 1, false},
-    {"keyword_alone", "Vertex", 0, 0, 0, 0, 1, false},
+    {"vertex_without_normal", "Vertex 1  -0.0378297 0.12794 0.00447467", 1, 0, 0, 0, 0, 0, 0, false},
+    {"vertex_in_the_strict_form", "Vertex 1 0 0 0 {normal=(0 0 1)}", 1, 0, 0, 0, 0, 0, 0, true},
+    {"normal_then_uv", "Vertex 2 1 0 0 {normal=(0 0 1) uv=(0.19 0.43)}", 1, 0, 0, 0, 0, 0, 0, true},
+    {"uv_then_normal", "Vertex 2 1 0 0 {uv=(0.19 0.43) normal=(0 0 1)}", 1, 0, 0, 0, 0, 0, 0, true},
+    {"normal_with_commas", "Vertex 3 1 0 0 {normal=(0,1,0)}", 1, 0, 0, 0, 0, 0, 0, true},
+    {"uv_alone", "Vertex 3 1 0 0 {uv=(0.5 0.5)}", 1, 0, 0, 0, 0, 0, 0, false},
+    {"other_keys", "Vertex 3 1 0 0 {rgb=(1 0 0) target=\"a b\" wid=3 normal=(1 0 0)}", 1, 0, 0, 0, 0, 0, 0, true},
+    {"carriage_return", "Vertex 4 1 2 3 {normal=(0 0 1)}\r", 1, 0, 0, 0, 0, 0, 0, true},
+    {"indented", "   Vertex 4 1 2 3", 1, 0, 0, 0, 0, 0, 0, false},
+    {"triangle", "Face 1 1 2 3", 0, 1, 0, 0, 0, 0, 0, false},
+    {"quad", "Face 2  2 3 4 5", 0, 1, 0, 0, 0, 0, 0, false},
+    {"face_number_zero", "Face 0 1 2 3", 0, 1, 0, 0, 0, 0, 0, false},
+    {"face_with_attributes", "Face 3  686 1429 687 {mat=\"Material.007\" groups=\"default\" rgb=(1 0 0)}", 0, 1, 0, 0, 0, 0, 0, false},
+    {"corner_with_normal", "Corner 999 114 {normal=(0.923471 -0.311198 -0.224405)}", 0, 0, 1, 0, 0, 0, 0, false},
+    {"corner_without_normal", "Corner 999 114 {uv=(0 1)}", 0, 0, 0, 0, 0, 0, 0, false},
+    {"sharp_edge", "Edge 5366 7925 {sharp}", 0, 0, 0, 1, 0, 0, 0, false},
+    {"plain_edge", "Edge 5366 7925", 0, 0, 0, 0, 0, 0, 0, false},
+    {"comment", "# Vertex 1 0 0 0", 0, 0, 0, 0, 0, 0, 0, false},
+    {"comment_indented_by_blanks", "   # Vertex 1 0 0 0", 0, 0, 0, 0, 0, 0, 0, false},
+    {"comment_indented_by_a_tab", "\t# Face 1 1 2 3", 0, 0, 0, 0, 0, 0, 0, false},
+    {"blank", "  \t ", 0, 0, 0, 0, 0, 0, 0, false},
+    {"other_kind", "Property 1 2", 0, 0, 0, 0, 1, 0, 0, false},
+    {"lower_case", "vertex 1 0 0 0", 0, 0, 0, 0, 1, 0, 0, false},
+    {"two_vertex_numbers", "Face 1 1 2", 0, 0, 0, 0, 1, 0, 0, false},
+    {"too_few_coordinates", "Vertex 1 0 0", 0, 0, 0, 0, 1, 0, 0, false},
+    {"number_running_into_text", "Vertex 1 0 0 0x", 0, 0, 0, 0, 1, 0, 0, false},
+    {"text_between_the_numbers_and_the_block", "Vertex 1 0 0 0 x {normal=(0 0 1)}", 0, 0, 0, 0, 1, 0, 0, false},
+    {"keyword_alone", "Vertex", 0, 0, 0, 0, 1, 0, 0, false},
 };
+
+// Numbers are names: one beyond what an int holds would be some other vertex's name.
+const LineCase numbers[] = {
+    {"largest_vertex_number", "Vertex 2147483647 0 0 0", 1, 0, 0, 0, 0, 0, 0, false},
+    {"smallest_vertex_number", "Vertex -2147483648 0 0 0", 1, 0, 0, 0, 0, 0, 0, false},
+    {"largest_with_leading_zeros", "Vertex +0002147483647 0 0 0", 1, 0, 0, 0, 0, 0, 0, false},
+    {"vertex_number_one_past", "Vertex 2147483648 0 0 0", 0, 0, 0, 0, 1, 0, 0, false},
+    {"vertex_number_one_below", "Vertex -2147483649 0 0 0", 0, 0, 0, 0, 1, 0, 0, false},
+    {"vertex_number_of_a_writer_gone_wrong", "Vertex 4611686018427387904 0 0 0", 0, 0, 0, 0, 1, 0, 0, false},
+    {"face_naming_a_number_too_large", "Face 1 1099511627776 2 3", 0, 0, 0, 0, 1, 0, 0, false},
+    {"face_number_too_large", "Face 99999999999 1 2 3", 0, 0, 0, 0, 1, 0, 0, false},
+    {"corner_of_a_face_too_large", "Corner 1 3000000000 {normal=(0 0 1)}", 0, 0, 0, 0, 1, 0, 0, false},
+    {"edge_to_a_vertex_too_small", "Edge 1 -3000000000 {sharp}", 0, 0, 0, 0, 1, 0, 0, false},
+};
+
+// A normal that gives no direction leaves its vertex without one, and is counted.
+const LineCase normals[] = {
+    {"normal_of_zero_length", "Vertex 3 1 0 0 {normal=(0 0 0)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"normal_of_two_numbers", "Vertex 3 1 0 0 {normal=(0 1)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"normal_of_four_numbers", "Vertex 3 1 0 0 {normal=(0 1 0 0)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"infinite_normal", "Vertex 3 1 0 0 {normal=(0 1e39 0)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"not_a_number_as_printf_writes_it", "Vertex 1 0 0 0 {normal=(-nan -nan -nan)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"not_a_number_in_capitals_with_commas", "Vertex 1 0 0 0 {normal=(NAN,0,1)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"not_a_number_signed", "Vertex 1 0 0 0 {normal=(+nan 0 1)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"infinity_as_printf_writes_it", "Vertex 1 0 0 0 {normal=(inf 0 -inf)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"infinity_spelled_out", "Vertex 1 0 0 0 {normal=(0 Infinity 0)}", 1, 0, 0, 0, 0, 0, 1, false},
+    {"unusable_corner_normal", "Corner 1 2 {normal=(nan nan nan)}", 0, 0, 0, 0, 0, 0, 1, false},
+    {"unusable_normal_on_a_face", "Face 1 1 2 3 {normal=(0 0 0)}", 0, 1, 0, 0, 0, 0, 1, false},
+    {"word_only_like_not_a_number", "Vertex 1 0 0 0 {normal=(nano 0 1)}", 1, 0, 0, 0, 0, 1, 0, false},
+    {"unusable_normal_after_a_usable_one", "Vertex 1 0 0 0 {normal=(0 0 1) normal=(0 0 0)}", 1, 0, 0, 0, 0, 0, 1, false},
+};
+
+// A damaged attribute block costs only what cannot be read; the record stays.
+const LineCase blocks[] = {
+    {"damaged_uv_and_doubled_braces", "Vertex 1 170.165 183.873 197.096 {{uv=(-0.206940.43) target=(5 3 -0.20694)}}",
+     1, 0, 0, 0, 0, 1, 0, false},
+    {"damaged_key_before_the_normal", "Vertex 1 0 0 0 {uv=(0.1.2) normal=(0 0 1)}", 1, 0, 0, 0, 0, 1, 0, true},
+    {"damaged_key_after_the_normal", "Vertex 1 0 0 0 {normal=(0 0 1) uv=(0.1 x)}", 1, 0, 0, 0, 0, 1, 0, true},
+    {"damaged_normal_keeps_an_earlier_one", "Vertex 1 0 0 0 {normal=(0 0 1) normal=(0 0 1q)}", 1, 0, 0, 0, 0, 1, 0, true},
+    {"doubled_braces_around_the_normal", "Vertex 1 0 0 0 {{normal=(0 0 1)}}", 1, 0, 0, 0, 0, 1, 0, true},
+    {"stray_parenthesis", "Vertex 1 0 0 0 {) normal=(0 0 1)}", 1, 0, 0, 0, 0, 1, 0, true},
+    {"unclosed_block", "Vertex 1 0 0 0 {normal=(0 0 1)", 1, 0, 0, 0, 0, 1, 0, true},
+    {"unclosed_list", "Vertex 1 0 0 0 {normal=(0 0 1}", 1, 0, 0, 0, 0, 1, 0, false},
+    {"list_running_into_the_next_key", "Vertex 1 0 0 0 {uv=(0 1 normal=(0 0 1)}", 1, 0, 0, 0, 0, 1, 0, false},
+    {"unclosed_quote", "Face 1 1 2 3 {mat=\"x}", 0, 1, 0, 0, 0, 1, 0, false},
+    {"text_after_the_block", "Vertex 1 0 0 0 {normal=(0 0 1)} extra", 1, 0, 0, 0, 0, 1, 0, true},
+    {"damaged_corner_block_keeps_its_normal", "Corner 3 7 {normal=(1 0 0) uv=(0..5 1)}", 0, 0, 1, 0, 0, 1, 0, false},
+    {"damaged_edge_block_keeps_sharp", "Edge 1 2 {sharp crease=(2x)}", 0, 0, 0, 1, 0, 1, 0, false},
+    {"empty_block", "Vertex 1 0 0 0 {}", 1, 0, 0, 0, 0, 0, 0, false},
+    {"empty_word_value", "Vertex 1 0 0 0 {wid= normal=(0 0 1)}", 1, 0, 0, 0, 0, 0, 0, true},
+    {"damaged_block_on_a_skipped_line_is_not_counted", "Vertex 1 0 0 {uv=(x)}", 0, 0, 0, 0, 1, 0, 0, false},
+};
+
+void expect_read_as(const LineCase& c)
+{
+    const FamilyMesh mesh = read_whole(c.line + "\n");
+    EXPECT_EQ(mesh.vertices.size(), c.vertices) << c.name;
+    EXPECT_EQ(face_count(mesh), c.faces) << c.name;
+    EXPECT_EQ(mesh.corners.size(), c.corners) << c.name;
+    EXPECT_EQ(mesh.sharp_edges.size(), c.sharp_edges) << c.name;
+    EXPECT_EQ(mesh.skipped_lines, c.skipped) << c.name;
+    EXPECT_EQ(mesh.damaged_blocks, c.damaged_blocks) << c.name;
+    EXPECT_EQ(mesh.first_damaged_line, c.damaged_blocks ? 1u : 0u) << c.name;
+    EXPECT_EQ(mesh.unusable_normals, c.unusable_normals) << c.name;
+    if (!mesh.vertices.empty()) {
+        EXPECT_EQ(mesh.vertices[0].has_normal, c.has_normal) << c.name;
+    }
+    EXPECT_TRUE(same_family_mesh(mesh, family_reference_read(c.line + "\n"))) << c.name << ": the reference differs";
+}
 
 TEST(FamilyReader, ReadsEachLineAsItsKindOrCountsItSkipped)
 {
-    for (const LineCase& c : lines) {
-        const FamilyMesh mesh = read_whole(c.line + "\n");
-        EXPECT_EQ(mesh.vertices.size(), c.vertices) << c.name;
-        EXPECT_EQ(face_count(mesh), c.faces) << c.name;
-        EXPECT_EQ(mesh.corners.size(), c.corners) << c.name;
-        EXPECT_EQ(mesh.sharp_edges.size(), c.sharp_edges) << c.name;
-        EXPECT_EQ(mesh.skipped_lines, c.skipped) << c.name;
-        if (!mesh.vertices.empty()) {
-            EXPECT_EQ(mesh.vertices[0].has_normal, c.has_normal) << c.name;
-        }
-    }
+    for (const LineCase& c : lines)
+        expect_read_as(c);
+}
+
+TEST(FamilyReader, ANumberBeyondTheIntRangeIsNotInTheRecordsForm)
+{
+    for (const LineCase& c : numbers)
+        expect_read_as(c);
+}
+
+TEST(FamilyReader, KeepsTheVertexOfAnUnusableNormalAndCountsTheNormal)
+{
+    for (const LineCase& c : normals)
+        expect_read_as(c);
+}
+
+TEST(FamilyReader, ReadsAttributeBlocksEntryByEntry)
+{
+    for (const LineCase& c : blocks)
+        expect_read_as(c);
+}
+
+TEST(FamilyReader, KeepsTheNormalAndTheVertexNumberAsGiven)
+{
+    const FamilyMesh mesh = read_whole("Vertex -2147483648 0 0 0 {{normal=(0.5,0,-2)}} x\nVertex 7 0 0 0 {normal=(0 0 1)}\n"
+                                       "Vertex 8 0 0 0 {uv=(x) normal=(-0 1e-45 0)}\n");
+    ASSERT_EQ(mesh.vertices.size(), 3u);
+    EXPECT_EQ(mesh.vertices[0].number, -2147483648);
+    EXPECT_EQ(std::vector<float>(mesh.vertices[0].normal, mesh.vertices[0].normal + 3), (std::vector<float>{0.5f, 0, -2}));
+    EXPECT_EQ(mesh.vertices[2].normal[1], 1e-45f);
+    EXPECT_EQ(mesh.damaged_blocks, 2u);
+    EXPECT_EQ(mesh.first_damaged_line, 1u);
+    const FamilyMesh later = read_whole("Vertex 1 0 0 0\n\nVertex 2 0 0 0 {uv=(1 2 3 x)}\nVertex 3 0 0 0 {uv=(}\n");
+    EXPECT_EQ(later.damaged_blocks, 2u);
+    EXPECT_EQ(later.first_damaged_line, 3u);
 }
 
 TEST(FamilyReader, KeepsNumbersPositionsAndFaceVerticesAsWritten)
@@ -308,8 +398,10 @@ TEST(FamilyReader, AgreesWithTheReferenceReadingOnEveryOneByteChange)
     const std::string texts[] = {sample,
                                  "Vertex 1 0.5 -1 2e-1 {normal=(0 0 1) uv=(0.1,0.2) mat=\"a}b\" sharp}\n"
                                  "Face 3 1 2 3 4 {rgb=(1 0 0) wid=2}\nEdge 1 2 {sharp}\nCorner 1 3 {normal=(1,0,0)}\n"
-                                 "Vertex 2 1 1 1 {normal=(0 1 0 2)}\nVertex 3 1 1 1 {normal=(0 1)}\n"};
-    const char replacements[] = {' ', '\n', '{', '}', '(', ')', ',', '=', '"', '#', '-', '.', 'e', '1', 'x', '\r', '\0'};
+                                 "Vertex 2 1 1 1 {normal=(0 1 0 2)}\nVertex 3 1 1 1 {normal=(0 1)}\n",
+                                 "Vertex 2147483647 0 0 0 {{normal=(-nan inf 1)}} x\nFace 1 -2147483648 2 3 {uv=(1.2.3) n=(NaN)}\n"
+                                 "Corner 2 1 {normal=(1 0 0) q=\"z}\n  # Vertex 9 0 0 0\nEdge 1 2 {sharp w=}\n"};
+    const char replacements[] = {' ', '\n', '{', '}', '(', ')', ',', '=', '"', '#', '-', '.', 'e', '1', '9', 'x', 'n', 'i', '\r', '\0'};
     std::size_t compared = 0;
     for (const std::string& text : texts)
         for (std::size_t at = 0; at < text.size(); ++at)
