@@ -2,6 +2,7 @@
 // polygons are cut, and which normal each corner gets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -247,58 +248,165 @@ TEST(FamilyReader, KnowsTheFamilyByItsFirstRecord)
         EXPECT_EQ(begins_family_text(c.start.data(), c.start.data() + c.start.size()), c.family) << c.start;
 }
 
-double triangle_area(const Point& a, const Point& b, const Point& c)
+struct Flat2 {
+    double u, v;
+};
+
+// Twice the signed area of the triangle abc.
+double twice_area(const Flat2& a, const Flat2& b, const Flat2& c)
 {
-    const Point u{b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v{c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-    const Point n{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-    return n[2] / 2; // signed, seen from +Z
+    return (b.u - a.u) * (c.v - a.v) - (b.v - a.v) * (c.u - a.u);
 }
 
-// Whether a point lies inside a polygon in the Z = 0 plane (even-odd rule).
-bool inside(const std::vector<Point>& polygon, double x, double y)
+// Whether a point lies inside a polygon (even-odd rule).
+bool inside(const std::vector<Flat2>& polygon, double u, double v)
 {
     bool in = false;
     for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
-        const Point& a = polygon[i];
-        const Point& b = polygon[j];
-        if ((a[1] > y) != (b[1] > y) && x < (b[0] - a[0]) * (y - a[1]) / (b[1] - a[1]) + a[0])
+        const Flat2& a = polygon[i];
+        const Flat2& b = polygon[j];
+        if ((a.v > v) != (b.v > v) && u < (b.u - a.u) * (v - a.v) / (b.v - a.v) + a.u)
             in = !in;
     }
     return in;
 }
 
-// Polygons in the Z = 0 plane, anticlockwise seen from +Z: their triangles cover exactly their
-// area, turn the same way, and each lies inside.
+// A plane that a flat outline is laid into: the outline's anticlockwise winding is seen
+// anticlockwise from `facing`, since across(u, v) = facing.
+struct Plane {
+    const char* name;
+    Point across_u, across_v, facing;
+};
+
+const Plane planes[] = {
+    {"facing_+z", {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+    {"facing_-z", {-1, 0, 0}, {0, 1, 0}, {0, 0, -1}},
+    {"facing_+x", {0, 1, 0}, {0, 0, 1}, {1, 0, 0}},
+    {"facing_-x", {0, -1, 0}, {0, 0, 1}, {-1, 0, 0}},
+    {"facing_+y", {0, 0, 1}, {1, 0, 0}, {0, 1, 0}},
+    {"facing_-y", {0, 0, -1}, {1, 0, 0}, {0, -1, 0}},
+    {"tilted_towards_-x_-y", {0.6, -0.8, 0}, {-0.48, -0.36, 0.8}, {-0.64, -0.48, -0.6}},
+};
+
+std::vector<Point> laid_into(const std::vector<Flat2>& outline, const Plane& plane)
+{
+    std::vector<Point> polygon;
+    for (const Flat2& p : outline)
+        polygon.push_back({p.u * plane.across_u[0] + p.v * plane.across_v[0] + 7,
+                           p.u * plane.across_u[1] + p.v * plane.across_v[1] - 3,
+                           p.u * plane.across_u[2] + p.v * plane.across_v[2] + 5});
+    return polygon;
+}
+
+double dot(const Point& a, const Point& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+Point normal_of_triangle(const Point& a, const Point& b, const Point& c)
+{
+    const Point u{b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v{c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+}
+
+std::vector<Flat2> star(int points)
+{
+    std::vector<Flat2> outline;
+    for (int i = 0; i < 2 * points; ++i) {
+        const double angle = M_PI * i / points, radius = i % 2 ? 1.0 : 3.0;
+        outline.push_back({radius * std::cos(angle), radius * std::sin(angle)});
+    }
+    return outline;
+}
+
+// Polygons anticlockwise in their own plane, laid into planes facing every way: their
+// triangles cover exactly their area, turn the way the polygon faces, and each lies inside.
 TEST(Triangulate, CutsConvexAndConcavePolygonsInsideThemWithTheirWinding)
 {
     const struct {
         const char* name;
-        std::vector<Point> polygon;
+        std::vector<Flat2> outline;
         double area;
     } cases[] = {
-        {"square", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, 1},
-        {"l_shape", {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}}, 3},
-        {"l_shape_from_its_inner_corner", {{1, 1, 0}, {1, 2, 0}, {0, 2, 0}, {0, 0, 0}, {2, 0, 0}, {2, 1, 0}}, 3},
-        {"arrow", {{0, 0, 0}, {4, 2, 0}, {0, 4, 0}, {1, 2, 0}}, 6},
-        {"comb", {{0, 0, 0}, {5, 0, 0}, {5, 3, 0}, {4, 3, 0}, {4, 1, 0}, {3, 1, 0}, {3, 3, 0}, {2, 3, 0}, {2, 1, 0},
-                  {1, 1, 0}, {1, 3, 0}, {0, 3, 0}}, 11},
+        {"square", {{0, 0}, {1, 0}, {1, 1}, {0, 1}}, 1},
+        {"l_shape", {{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}}, 3},
+        {"l_shape_from_its_inner_corner", {{1, 1}, {1, 2}, {0, 2}, {0, 0}, {2, 0}, {2, 1}}, 3},
+        {"arrow", {{0, 0}, {4, 2}, {0, 4}, {1, 2}}, 6},
+        {"comb", {{0, 0}, {5, 0}, {5, 3}, {4, 3}, {4, 1}, {3, 1}, {3, 3}, {2, 3}, {2, 1}, {1, 1}, {1, 3}, {0, 3}}, 11},
+        {"c_shape", {{0, 0}, {3, 0}, {3, 1}, {1, 1}, {1, 2}, {3, 2}, {3, 3}, {0, 3}}, 7},
+        {"star", star(5), 5 * 3 * std::sin(M_PI / 5)},
+        {"with_a_straight_corner", {{0, 0}, {1, 0}, {2, 0}, {2, 2}, {1, 1}, {0, 2}}, 3},
+    };
+    for (const auto& c : cases)
+        for (const Plane& plane : planes) {
+            const std::string name = std::string(c.name) + " " + plane.name;
+            const std::vector<Point> polygon = laid_into(c.outline, plane);
+            std::vector<int> corners;
+            triangulate(polygon, corners);
+            ASSERT_EQ(corners.size(), 3 * (polygon.size() - 2)) << name;
+            for (int corner = 0; corner < int(polygon.size()); ++corner)
+                EXPECT_NE(std::find(corners.begin(), corners.end(), corner), corners.end()) << name << ": corner " << corner;
+            double total = 0;
+            for (std::size_t t = 0; t < corners.size(); t += 3) {
+                const std::size_t i = std::size_t(corners[t]), j = std::size_t(corners[t + 1]), k = std::size_t(corners[t + 2]);
+                const double area = twice_area(c.outline[i], c.outline[j], c.outline[k]) / 2;
+                EXPECT_GT(dot(normal_of_triangle(polygon[i], polygon[j], polygon[k]), plane.facing), 0)
+                    << name << ": triangle " << t / 3 << " faces the polygon's way";
+                total += area;
+                EXPECT_TRUE(inside(c.outline, (c.outline[i].u + c.outline[j].u + c.outline[k].u) / 3,
+                                   (c.outline[i].v + c.outline[j].v + c.outline[k].v) / 3))
+                    << name << ": triangle " << t / 3 << " lies inside";
+            }
+            EXPECT_NEAR(total, c.area, 1e-9) << name;
+        }
+}
+
+std::vector<Flat2> circle(int corners)
+{
+    std::vector<Flat2> outline;
+    for (int i = 0; i < corners; ++i)
+        outline.push_back({float(100 * std::cos(2 * M_PI * i / corners)), float(100 * std::sin(2 * M_PI * i / corners))});
+    return outline;
+}
+
+std::vector<Flat2> comb(int teeth)
+{
+    std::vector<Flat2> outline{{0, 0}, {2.0 * teeth - 1, 0}};
+    for (int t = teeth - 1; t >= 0; --t) {
+        outline.push_back({2.0 * t + 1, 3});
+        outline.push_back({2.0 * t, 3});
+        if (t > 0) {
+            outline.push_back({2.0 * t, 1});
+            outline.push_back({2.0 * t - 1, 1});
+        }
+    }
+    return outline;
+}
+
+// The work grows with the corners, not with their square: a bound per corner, on polygons of
+// 2,000 and 20,000 corners alike.
+TEST(Triangulate, TestsAFewEarsPerCorner)
+{
+    const struct {
+        const char* name;
+        std::vector<Flat2> outline;
+        double ear_tests_per_corner, looks_per_corner;
+    } cases[] = {
+        {"circle_2000", circle(2000), 3, 16},
+        {"circle_20000", circle(20000), 3, 16},
+        {"comb_2000", comb(500), 3, 16},
+        {"comb_20000", comb(5000), 3, 16},
+        {"star_2000", star(1000), 3, 16},
+        {"star_20000", star(10000), 3, 16},
     };
     for (const auto& c : cases) {
         std::vector<int> corners;
-        triangulate(c.polygon, corners);
-        ASSERT_EQ(corners.size(), 3 * (c.polygon.size() - 2)) << c.name;
-        double total = 0;
-        for (std::size_t t = 0; t < corners.size(); t += 3) {
-            const Point& a = c.polygon[std::size_t(corners[t])];
-            const Point& b = c.polygon[std::size_t(corners[t + 1])];
-            const Point& d = c.polygon[std::size_t(corners[t + 2])];
-            const double area = triangle_area(a, b, d);
-            EXPECT_GT(area, 0) << c.name << ": triangle " << t / 3 << " keeps the winding";
-            total += area;
-            EXPECT_TRUE(inside(c.polygon, (a[0] + b[0] + d[0]) / 3, (a[1] + b[1] + d[1]) / 3))
-                << c.name << ": triangle " << t / 3 << " lies inside";
-        }
-        EXPECT_NEAR(total, c.area, 1e-12) << c.name;
+        EarWork work;
+        triangulate(laid_into(c.outline, planes[3]), corners, &work);
+        const double n = double(c.outline.size());
+        ASSERT_EQ(corners.size(), 3 * (c.outline.size() - 2)) << c.name;
+        EXPECT_LE(double(work.ear_tests), c.ear_tests_per_corner * n) << c.name;
+        EXPECT_LE(double(work.corners_looked_at), c.looks_per_corner * n) << c.name;
     }
 }
 

@@ -9,54 +9,9 @@
 #include <unordered_set>
 
 #include "triangulate.h"
+#include "vertex_names.h"
 
 namespace {
-
-const int missing = -1, ambiguous = -2;
-
-// Vertex numbers to places in the file: a table when the numbers are dense, as nearly every
-// writer makes them, else a sorted list.
-struct Names {
-    long long lowest = 0;
-    std::vector<int> table;                // place, or missing or ambiguous, by number - lowest
-    std::vector<std::pair<int, int>> pairs; // (number, place), sorted, when sparse
-};
-
-Names names_of(const std::vector<FamilyVertex>& vertices)
-{
-    Names names;
-    if (vertices.empty())
-        return names;
-    long long lowest = vertices[0].number, highest = lowest;
-    for (const FamilyVertex& v : vertices)
-        lowest = std::min<long long>(lowest, v.number), highest = std::max<long long>(highest, v.number);
-    names.lowest = lowest;
-    if (highest - lowest < 2 * (long long)vertices.size() + 1024) {
-        names.table.assign(std::size_t(highest - lowest + 1), missing);
-        for (std::size_t i = 0; i < vertices.size(); ++i) {
-            int& slot = names.table[std::size_t(vertices[i].number - lowest)];
-            slot = slot == missing ? int(i) : ambiguous;
-        }
-        return names;
-    }
-    for (std::size_t i = 0; i < vertices.size(); ++i)
-        names.pairs.emplace_back(vertices[i].number, int(i));
-    std::sort(names.pairs.begin(), names.pairs.end());
-    return names;
-}
-
-int place_of(const Names& names, int number)
-{
-    if (!names.table.empty()) {
-        const long long at = number - names.lowest;
-        return at < 0 || at >= (long long)names.table.size() ? missing : names.table[std::size_t(at)];
-    }
-    const auto found = std::lower_bound(names.pairs.begin(), names.pairs.end(), std::make_pair(number, -1));
-    if (found == names.pairs.end() || found->first != number)
-        return missing;
-    const auto next = found + 1;
-    return next != names.pairs.end() && next->first == number ? ambiguous : found->second;
-}
 
 std::uint64_t pair_key(int a, int b)
 {
@@ -85,10 +40,10 @@ Normal unit(const Point& sum)
 // a number that no Vertex line has or that two have.
 struct Unnamed {
     int number = 0;
-    int why = 0; // missing or ambiguous
+    int why = 0; // missing_vertex or twice_named_vertex
 };
 
-bool resolve(const FamilyMesh& family, const Names& names, std::size_t face, std::vector<int>& places, Unnamed& bad)
+bool resolve(const FamilyMesh& family, const VertexNames& names, std::size_t face, std::vector<int>& places, Unnamed& bad)
 {
     const std::size_t first = places.size();
     for (std::uint32_t k = family.face_starts[face]; k < family.face_starts[face + 1]; ++k) {
@@ -139,7 +94,7 @@ struct CreaseCorner {
 
 struct Conversion {
     const FamilyMesh& family;
-    Names names;
+    VertexNames names;
     std::vector<std::size_t> kept_faces;
     std::vector<int> kept_places;           // the kept faces' vertices, as places, one face after another
     std::vector<std::uint32_t> kept_starts; // where each kept face's places begin, and one past the last
@@ -175,29 +130,23 @@ int root(std::vector<CreaseCorner>& corners, int i)
     return i;
 }
 
-// Two faces around the vertex meet across an edge they share that is not sharp.
-bool meet(const Conversion& c, const CreaseCorner& a, const CreaseCorner& b)
-{
-    for (const int w : {a.before, a.after})
-        if ((w == b.before || w == b.after) && !is_sharp(c, a.vertex, w))
-            return true;
-    return false;
-}
-
+// The corners around a vertex whose faces reach each other across an edge that is not sharp
+// join one group: each corner joins the first corner seen with the same edge from the vertex,
+// so the grouping takes one look-up per edge, however many faces meet at the vertex.
 void group_crease_corners(Conversion& c, std::vector<CreaseCorner>& corners)
 {
-    std::stable_sort(corners.begin(), corners.end(),
-                     [](const CreaseCorner& a, const CreaseCorner& b) { return a.vertex < b.vertex; });
     for (std::size_t i = 0; i < corners.size(); ++i)
         corners[i].group = int(i);
-    for (std::size_t start = 0, end = 0; start < corners.size(); start = end) {
-        for (end = start; end < corners.size() && corners[end].vertex == corners[start].vertex;)
-            ++end;
-        for (std::size_t i = start; i < end; ++i)
-            for (std::size_t j = i + 1; j < end; ++j)
-                if (meet(c, corners[i], corners[j]))
-                    corners[std::size_t(root(corners, int(i)))].group = root(corners, int(j));
-    }
+    std::unordered_map<std::uint64_t, int> first_with_edge; // (vertex, neighbour) -> corner
+    first_with_edge.reserve(2 * corners.size());
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        for (const int w : {corners[i].before, corners[i].after}) {
+            if (is_sharp(c, corners[i].vertex, w))
+                continue;
+            const auto [first, is_new] = first_with_edge.emplace(pair_key(corners[i].vertex, w), int(i));
+            if (!is_new)
+                corners[std::size_t(root(corners, int(i)))].group = root(corners, first->second);
+        }
     std::vector<Point> sums(corners.size(), Point{0, 0, 0});
     for (std::size_t i = 0; i < corners.size(); ++i) {
         Point& sum = sums[std::size_t(root(corners, int(i)))];
@@ -229,7 +178,7 @@ FamilyOutcome gather_faces(Conversion& c)
             if (outcome.faces_left_out++ == 0)
                 outcome.first_left_out = "face " + std::to_string(c.family.face_numbers[f]) + " names vertex " +
                                          std::to_string(bad.number) + ", which " +
-                                         (bad.why == missing ? "no Vertex line has" : "two Vertex lines have");
+                                         (bad.why == missing_vertex ? "no Vertex line has" : "two Vertex lines have");
             continue;
         }
         c.kept_faces.push_back(f);
@@ -273,7 +222,7 @@ void primary_vertices(const Conversion& c, ConvertedMesh& mesh)
 bool corner_normal(const Conversion& c, std::size_t face, int position, int place, Normal& n)
 {
     const FamilyVertex& v = c.family.vertices[std::size_t(place)];
-    if (!c.corner_normals.empty() && c.family.face_numbers[face] != 0) {
+    if (!c.corner_normals.empty()) {
         const auto given = c.corner_normals.find(pair_key(v.number, c.family.face_numbers[face]));
         if (given != c.corner_normals.end()) {
             n = given->second;
