@@ -12,6 +12,7 @@
 #include "family_mesh.h"
 #include "mesh/family_reader.h"
 #include "triangulate.h"
+#include "vertex_names.h"
 
 namespace {
 
@@ -455,6 +456,10 @@ TEST(FamilyMesh, LeavesOutFacesNamingAMissingOrTwiceGivenNumber)
          "face 4 names vertex 2, which two Vertex lines have"},
         {"Vertex 1 0 0 0\nVertex 1000000 1 0 0\nVertex 3 0 1 0\nFace 4 1 1000000 3\nFace 5 1 3 7\n", 1, 1,
          "face 5 names vertex 7, which no Vertex line has"},
+        {"Vertex 1 0 0 0\nVertex 1000000 1 0 0\nVertex 3 0 1 0\nVertex 1000000 5 5 5\nFace 4 1 3 1000000\n"
+         "Face 5 3 1 1\n", 1, 1, "face 4 names vertex 1000000, which two Vertex lines have"},
+        {"Vertex 1000000 0 0 0\nVertex 1000000 1 0 0\nVertex 3 0 1 0\nVertex 4 1 1 0\nFace 1 3 4 1000000\n"
+         "Face 2 4 3 4\n", 1, 1, "face 1 names vertex 1000000, which two Vertex lines have"},
     };
     for (const auto& c : cases) {
         FamilyOutcome outcome;
@@ -462,6 +467,35 @@ TEST(FamilyMesh, LeavesOutFacesNamingAMissingOrTwiceGivenNumber)
         EXPECT_EQ(mesh.corner_vertices.size(), 3 * c.triangles) << c.text;
         EXPECT_EQ(outcome.faces_left_out, c.left_out) << c.text;
         EXPECT_EQ(outcome.first_left_out, c.first) << c.text;
+    }
+}
+
+// Numbers to places: by a table when they are dense, by a sorted list when a table would take
+// far more than the vertices do, up to gigabytes when they spread over the whole int range.
+TEST(VertexNames, FindsEveryNumberAndNeverTakesMoreThanTwiceTheVertices)
+{
+    const struct {
+        const char* name;
+        std::vector<int> numbers; // of the Vertex lines, in file order
+        std::vector<std::pair<int, int>> looked_up; // number, place
+    } cases[] = {
+        {"dense", {3, 1, 2}, {{1, 1}, {2, 2}, {3, 0}, {0, missing_vertex}, {4, missing_vertex}}},
+        {"dense_twice", {1, 2, 2, 3}, {{2, twice_named_vertex}, {3, 3}}},
+        {"gaps_still_dense", {10, 2000, 24}, {{10, 0}, {2000, 1}, {24, 2}, {11, missing_vertex}}},
+        {"spread_far", {0, 50000000, 7}, {{0, 0}, {50000000, 1}, {7, 2}, {8, missing_vertex}}},
+        {"spread_far_twice_first", {50000000, 0, 50000000}, {{50000000, twice_named_vertex}, {0, 1}}},
+        {"spread_far_twice_last", {0, 50000000, 0, 9}, {{0, twice_named_vertex}, {9, 3}, {50000000, 1}}},
+        {"spread_over_every_int", {-2147483647 - 1, 0, 2147483647},
+         {{-2147483647 - 1, 0}, {0, 1}, {2147483647, 2}, {-2147483647, missing_vertex}, {2147483646, missing_vertex}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<FamilyVertex> vertices;
+        for (const int number : c.numbers)
+            vertices.push_back({number, {0, 0, 0}, {0, 0, 0}, false});
+        const VertexNames names = names_of(vertices);
+        ASSERT_LE(names.table.size(), 2 * vertices.size() + 1024) << c.name;
+        for (const auto& [number, place] : c.looked_up)
+            EXPECT_EQ(place_of(names, number), place) << c.name << ": number " << number;
     }
 }
 
@@ -496,6 +530,68 @@ TEST(FamilyMesh, ASharpEdgeKeepsTheCreaseAndAPlainOneSmoothsIt)
         const std::vector<float> n = normal_of(creased, creased.corner_vertices[corner]);
         const bool first_face = corner < 6;
         EXPECT_EQ(n, first_face ? (std::vector<float>{0, 0, 1}) : (std::vector<float>{-1, 0, 0})) << corner;
+    }
+}
+
+// At a sharp edge too, a vertex whose own line gives a normal keeps it at every corner; the
+// crease parts only the corners whose normals are made.
+TEST(FamilyMesh, AVertexLinesOwnNormalHoldsAtASharpEdge)
+{
+    const ConvertedMesh mesh = completed("Vertex 1 0 0 0\nVertex 2 1 0 0 {normal=(0 1 0)}\nVertex 3 1 0 1\nVertex 4 0 1 0\n"
+                                         "Vertex 5 1 1 0\nVertex 6 1 1 1\nFace 1 1 2 5 4\nFace 2 2 3 6 5\nEdge 2 5 {sharp}\n");
+    ASSERT_EQ(mesh.vertices.size(), 7u) << "vertex 5 twice, vertex 2 once";
+    std::size_t corners_of_vertex_2 = 0;
+    for (std::size_t corner = 0; corner < mesh.corner_vertices.size(); ++corner) {
+        const int v = mesh.corner_vertices[corner];
+        if (position_of(mesh, v) != std::vector<float>{1, 0, 0})
+            continue;
+        ++corners_of_vertex_2;
+        EXPECT_EQ(normal_of(mesh, v), (std::vector<float>{0, 1, 0})) << corner;
+    }
+    EXPECT_GE(corners_of_vertex_2, 2u);
+}
+
+// A ridge along Y through vertex 1, sharp on both sides of it: the two faces east of the ridge
+// share one normal at vertex 1, the two west of it another, whatever order the faces come in.
+TEST(FamilyMesh, CreaseGroupsDoNotDependOnTheOrderOfTheFaces)
+{
+    const std::string vertices = "Vertex 1 0 0 0\nVertex 2 0 1 0\nVertex 3 0 -1 0\nVertex 4 1 0 -1\nVertex 5 -1 0 -1\n"
+                                 "Edge 1 2 {sharp}\nEdge 3 1 {sharp}\n";
+    const std::string east_south = "Face 1 1 3 4\n", east_north = "Face 2 1 4 2\n";
+    const std::string west_north = "Face 3 1 2 5\n", west_south = "Face 4 1 5 3\n";
+    const struct {
+        const char* name;
+        std::string faces;
+    } cases[] = {
+        {"along_the_winding", east_south + east_north + west_north + west_south},
+        {"against_the_winding", west_south + west_north + east_north + east_south},
+        {"each_side_apart", east_north + west_south + east_south + west_north},
+        {"each_side_apart_against", west_north + east_south + west_south + east_north},
+    };
+    const double half = 1 / std::sqrt(2.0);
+    for (const auto& c : cases) {
+        const ConvertedMesh mesh = completed(vertices + c.faces);
+        EXPECT_EQ(mesh.vertices.size(), 8u) << c.name << ": vertices 1, 2 and 3 once for each side";
+        for (std::size_t corner = 0; corner < mesh.corner_vertices.size(); ++corner) {
+            const char face_number = c.faces[corner / 3 * east_south.size() + 5]; // one triangle per face line
+            const bool east = face_number == '1' || face_number == '2';
+            const std::vector<float> n = normal_of(mesh, mesh.corner_vertices[corner]);
+            EXPECT_NEAR(n[0], east ? half : -half, 1e-6) << c.name << ": corner " << corner;
+            EXPECT_NEAR(n[1], 0, 1e-6) << c.name << ": corner " << corner;
+            EXPECT_NEAR(n[2], half, 1e-6) << c.name << ": corner " << corner;
+        }
+    }
+}
+
+// A Corner line names its face by the face's number, whatever the number is.
+TEST(FamilyMesh, ACornerLineNamesAFaceByAnyNumber)
+{
+    for (const std::string number : {"0", "-3", "2147483647", "12"}) {
+        const ConvertedMesh mesh = completed("Vertex 1 0 0 0\nVertex 2 1 0 0\nVertex 3 0 1 0\nFace " + number +
+                                             " 1 2 3\nCorner 1 " + number + " {normal=(1 0 0)}\n");
+        ASSERT_EQ(mesh.corner_vertices.size(), 3u) << number;
+        EXPECT_EQ(normal_of(mesh, mesh.corner_vertices[0]), (std::vector<float>{1, 0, 0})) << "face " << number;
+        EXPECT_EQ(normal_of(mesh, mesh.corner_vertices[1]), (std::vector<float>{0, 0, 1})) << "face " << number;
     }
 }
 
