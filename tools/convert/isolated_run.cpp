@@ -18,12 +18,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The child speaks only through its report: what a crashing library prints goes nowhere.
+// The child speaks only through its report: what a crashing library prints goes nowhere. Built
+// with the sanitizers, the child keeps its standard error, where their reports go.
 void silence_output()
 {
     const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
     dup2(nowhere, STDOUT_FILENO);
+#ifndef OLVANTA_SANITIZED
     dup2(nowhere, STDERR_FILENO);
+#endif
+}
+
+// A crash in the import library leaves no core file in whatever folder the converter runs in:
+// a thumbnail host would collect one for every hostile file.
+void leave_no_core()
+{
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
 }
 
 // Should the parent be killed before it can end the child, the child ends with it; and it never
@@ -40,6 +51,7 @@ void end_with_parent(pid_t parent, int seconds)
 [[noreturn]] void run_child(IsolatedWork work, void* context, const Limits& limits, int report_fd, pid_t parent)
 {
     end_with_parent(parent, limits.seconds);
+    leave_no_core();
     silence_output();
     const rlimit memory{limits.memory_bytes, limits.memory_bytes};
     setrlimit(RLIMIT_AS, &memory);
