@@ -309,6 +309,19 @@ std::string with_path(std::string message, const std::string& path)
     return message;
 }
 
+// Built with AddressSanitizer, a crash in the import library is the sanitizer's to report first,
+// before the converter's line, and so is running out of memory, which then ends as a crash: its
+// operator new aborts before the child can say so.
+bool sanitizer_reports_first(const RefusalCase& c)
+{
+#ifdef OLVANTA_SANITIZED
+    return c.message.rfind("ran out of memory", 0) == 0 || c.message.find(" crashed ") != std::string::npos;
+#else
+    (void)c;
+    return false;
+#endif
+}
+
 // Every refusal is one line that names the file and the reason, with status 1; OUTPUT, new or
 // already there, is left as it was, and nothing else is left behind.
 void expect_refusal(const RefusalCase& c)
@@ -323,7 +336,13 @@ void expect_refusal(const RefusalCase& c)
         words.insert(words.end(), {input, output});
         const CommandRun run = convert(words);
         EXPECT_EQ(run.status, 1) << c.name;
-        EXPECT_EQ(run.err, "olvanta-convert: " + with_path(c.message, input) + "\n") << c.name;
+        if (sanitizer_reports_first(c)) {
+            EXPECT_NE(run.err.find("AddressSanitizer"), std::string::npos) << c.name;
+            const std::string last_line = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+            EXPECT_EQ(last_line.rfind("olvanta-convert: the import library crashed on '" + input + "' (", 0), 0u) << last_line;
+        } else {
+            EXPECT_EQ(run.err, "olvanta-convert: " + with_path(c.message, input) + "\n") << c.name;
+        }
         EXPECT_EQ(run.out, "") << c.name;
     }
     EXPECT_EQ(read_whole_file(kept), kept_text) << c.name << ": an existing output stays";

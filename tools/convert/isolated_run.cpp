@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <chrono>
 #include <cstdio>
 
@@ -48,12 +49,28 @@ void end_with_parent(pid_t parent, int seconds)
     setrlimit(RLIMIT_CPU, &work);
 }
 
+// The address space the child may take. The sanitizers reserve terabytes of it before main, so
+// built with them the limit counts from what the child has already taken.
+rlim_t address_space_limit(std::uint64_t memory_bytes)
+{
+    std::uint64_t taken_pages = 0;
+#ifdef OLVANTA_SANITIZED
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%" SCNu64, &taken_pages) != 1)
+            taken_pages = 0;
+        std::fclose(statm);
+    }
+#endif
+    return rlim_t(memory_bytes + taken_pages * std::uint64_t(sysconf(_SC_PAGESIZE)));
+}
+
 [[noreturn]] void run_child(IsolatedWork work, void* context, const Limits& limits, int report_fd, pid_t parent)
 {
     end_with_parent(parent, limits.seconds);
     leave_no_core();
     silence_output();
-    const rlimit memory{limits.memory_bytes, limits.memory_bytes};
+    const rlim_t most = address_space_limit(limits.memory_bytes);
+    const rlimit memory{most, most};
     setrlimit(RLIMIT_AS, &memory);
     // A full disk or a reader that went away is an error to report, not a reason to die.
     signal(SIGXFSZ, SIG_IGN);
