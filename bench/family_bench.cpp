@@ -70,6 +70,7 @@ double seconds_of_fscanf_loop(const std::string& path, std::size_t& vertices)
 // Wall time of the converter, and the peak resident memory of it and its child, in MiB.
 double seconds_of_conversion(const std::string& converter, const std::string& raw, const char* out, double& peak_mib)
 {
+    std::fflush(nullptr); // the child would write out what is waiting in the buffers again
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {

@@ -86,8 +86,7 @@ Point face_normal(const FamilyMesh& family, const int* places, int count, std::v
 // across edges that are not sharp share one normal there.
 struct CreaseCorner {
     int vertex, before, after; // places: the vertex and its two neighbours in the face
-    std::size_t face;
-    int position;              // the corner's place in its face
+    std::uint32_t kept_corner; // the corner's place among the kept faces' corners
     Point face_normal;
     int group;
 };
@@ -102,7 +101,8 @@ struct Conversion {
     std::vector<char> at_crease;
     std::unordered_set<std::uint64_t> sharp;                // (smaller place, larger place)
     std::unordered_map<std::uint64_t, Normal> corner_normals; // (vertex number, face number)
-    std::unordered_map<std::uint64_t, Normal> crease_normals; // (face, position)
+    std::vector<int> crease_corner_at;                        // kept corner to its crease corner, or -1; empty without creases
+    std::vector<Normal> crease_normals;                       // by crease corner
     std::unordered_map<int, Normal> crease_firsts;            // place: its first face's group
 };
 
@@ -153,9 +153,13 @@ void group_crease_corners(Conversion& c, std::vector<CreaseCorner>& corners)
         for (int k = 0; k < 3; ++k)
             sum[k] += corners[i].face_normal[k];
     }
+    if (!corners.empty())
+        c.crease_corner_at.assign(c.kept_places.size(), -1);
+    c.crease_normals.resize(corners.size());
     for (std::size_t i = 0; i < corners.size(); ++i) {
         const Normal n = unit(sums[std::size_t(root(corners, int(i)))]);
-        c.crease_normals[pair_key(int(corners[i].face), corners[i].position)] = n;
+        c.crease_corner_at[corners[i].kept_corner] = int(i);
+        c.crease_normals[i] = n;
         // The vertex's own normal is that of its first face's group, so that group needs no copy.
         c.crease_firsts.emplace(corners[i].vertex, n);
     }
@@ -191,7 +195,8 @@ FamilyOutcome gather_faces(Conversion& c)
             Point& sum = c.vertex_sums[std::size_t(v)];
             sum[0] += n[0], sum[1] += n[1], sum[2] += n[2];
             if (c.at_crease[std::size_t(v)])
-                crease_corners.push_back({v, places[(j + corners - 1) % corners], places[(j + 1) % corners], f, j, n, 0});
+                crease_corners.push_back({v, places[(j + corners - 1) % corners], places[(j + 1) % corners],
+                                          c.kept_starts[c.kept_starts.size() - 2] + std::uint32_t(j), n, 0});
         }
     }
     group_crease_corners(c, crease_corners);
@@ -219,7 +224,7 @@ void primary_vertices(const Conversion& c, ConvertedMesh& mesh)
 
 // The normal a corner has when it is not simply its vertex's: the Corner line's, or, at a
 // crease, its group's. False when the vertex's own normal is the corner's.
-bool corner_normal(const Conversion& c, std::size_t face, int position, int place, Normal& n)
+bool corner_normal(const Conversion& c, std::size_t face, std::uint32_t kept_corner, int place, Normal& n)
 {
     const FamilyVertex& v = c.family.vertices[std::size_t(place)];
     if (!c.corner_normals.empty()) {
@@ -231,7 +236,7 @@ bool corner_normal(const Conversion& c, std::size_t face, int position, int plac
     }
     if (v.has_normal || !c.at_crease[std::size_t(place)])
         return false;
-    n = c.crease_normals.at(pair_key(int(face), position));
+    n = c.crease_normals[std::size_t(c.crease_corner_at[kept_corner])];
     return true;
 }
 
@@ -253,10 +258,10 @@ struct NormalKeyHash {
 
 // The vertex a corner uses: the vertex's own, or the one for its place and its other normal.
 int vertex_for(const Conversion& c, ConvertedMesh& mesh, std::unordered_map<NormalKey, int, NormalKeyHash>& others,
-               std::size_t face, int position, int place)
+               std::size_t face, std::uint32_t kept_corner, int place)
 {
     Normal n;
-    if (!corner_normal(c, face, position, place, n) || same_bits(n.n, mesh.vertices[std::size_t(place)].normal))
+    if (!corner_normal(c, face, kept_corner, place, n) || same_bits(n.n, mesh.vertices[std::size_t(place)].normal))
         return place;
     NormalKey key{place, {}};
     std::memcpy(key.bits, n.n, sizeof key.bits);
@@ -288,7 +293,8 @@ void emit_triangles(const Conversion& c, ConvertedMesh& mesh)
             triangulate(polygon, triangles);
         }
         for (const int position : triangles)
-            mesh.corner_vertices.push_back(vertex_for(c, mesh, others, f, position, places[position]));
+            mesh.corner_vertices.push_back(
+                vertex_for(c, mesh, others, f, c.kept_starts[k] + std::uint32_t(position), places[position]));
     }
 }
 
@@ -296,7 +302,7 @@ void emit_triangles(const Conversion& c, ConvertedMesh& mesh)
 
 FamilyOutcome complete_family_mesh(const FamilyMesh& family, ConvertedMesh& mesh)
 {
-    Conversion c{family, names_of(family.vertices), {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    Conversion c{family, names_of(family.vertices), {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
     for (const FamilyCorner& corner : family.corners)
         c.corner_normals[pair_key(corner.vertex, corner.face)] = Normal{{corner.normal[0], corner.normal[1], corner.normal[2]}};
     note_sharp_edges(c);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <unordered_map>
@@ -199,10 +200,23 @@ std::uint64_t edge_key(int from, int to)
     return std::uint64_t(std::uint32_t(from)) << 32 | std::uint32_t(to);
 }
 
-void note_edges(std::unordered_map<std::uint64_t, std::size_t>& triangle_of, const std::vector<int>& corners, std::size_t t)
+// The triangle of each edge that a straight corner lies on, as the triangles stand; only those
+// edges are looked for, and only from the corners they start at, so a polygon with a few
+// straight corners costs no more than one without.
+struct WantedEdges {
+    std::unordered_map<std::uint64_t, std::size_t> triangle_of; // edge, in its triangle's winding
+    std::vector<char> starts_one;                                // by corner
+};
+
+void note_edges(WantedEdges& wanted, const std::vector<int>& corners, std::size_t t)
 {
-    for (std::size_t k = 0; k < 3; ++k)
-        triangle_of[edge_key(corners[t + k], corners[t + (k + 1) % 3])] = t;
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (!wanted.starts_one[std::size_t(corners[t + k])])
+            continue;
+        const auto edge = wanted.triangle_of.find(edge_key(corners[t + k], corners[t + (k + 1) % 3]));
+        if (edge != wanted.triangle_of.end())
+            edge->second = t;
+    }
 }
 
 // Each straight corner, the last taken out first, splits the triangle that holds the line from
@@ -211,24 +225,27 @@ void put_back_straight_corners(const Ring& r, std::vector<int>& corners, std::si
 {
     if (r.taken.empty())
         return;
-    std::unordered_map<std::uint64_t, std::size_t> triangle_of; // edge, in its triangle's winding
-    triangle_of.reserve(2 * (corners.size() - first));
+    const std::size_t none = SIZE_MAX;
+    WantedEdges wanted{{}, std::vector<char>(r.flat.size(), 0)};
+    for (const auto& [p, before, after] : r.taken) {
+        wanted.triangle_of.emplace(edge_key(before, after), none);
+        wanted.starts_one[std::size_t(before)] = 1;
+    }
     for (std::size_t t = first; t < corners.size(); t += 3)
-        note_edges(triangle_of, corners, t);
+        note_edges(wanted, corners, t);
     for (auto taken = r.taken.rbegin(); taken != r.taken.rend(); ++taken) {
         const auto [p, before, after] = *taken;
-        const auto found = triangle_of.find(edge_key(before, after));
-        if (found == triangle_of.end())
+        const std::size_t t = wanted.triangle_of.at(edge_key(before, after));
+        if (t == none)
             continue; // only a polygon that crosses itself gets here; its corners are all in the fan
-        const std::size_t t = found->second;
         std::size_t k = 0;
         while (corners[t + k] != before)
             ++k;
         const int opposite = corners[t + (k + 2) % 3];
         corners[t] = before, corners[t + 1] = p, corners[t + 2] = opposite;
         corners.insert(corners.end(), {p, after, opposite});
-        note_edges(triangle_of, corners, t);
-        note_edges(triangle_of, corners, corners.size() - 3);
+        note_edges(wanted, corners, t);
+        note_edges(wanted, corners, corners.size() - 3);
     }
 }
 
