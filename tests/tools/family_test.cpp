@@ -320,6 +320,51 @@ std::vector<Flat2> star(int points)
     return outline;
 }
 
+std::vector<Flat2> circle(int corners)
+{
+    std::vector<Flat2> outline;
+    for (int i = 0; i < corners; ++i)
+        outline.push_back({float(100 * std::cos(2 * M_PI * i / corners)), float(100 * std::sin(2 * M_PI * i / corners))});
+    return outline;
+}
+
+std::vector<Flat2> comb(int teeth)
+{
+    std::vector<Flat2> outline{{0, 0}, {2.0 * teeth - 1, 0}};
+    for (int t = teeth - 1; t >= 0; --t) {
+        outline.push_back({2.0 * t + 1, 3});
+        outline.push_back({2.0 * t, 3});
+        if (t > 0) {
+            outline.push_back({2.0 * t, 1});
+            outline.push_back({2.0 * t - 1, 1});
+        }
+    }
+    return outline;
+}
+
+// A band wound twice about the centre, a unit wide: many reflex corners far apart along the
+// polygon but near in the plane.
+std::vector<Flat2> spiral(int steps)
+{
+    std::vector<Flat2> outer, inner;
+    for (int i = 0; i <= steps; ++i) {
+        const double angle = 4 * M_PI * i / steps, radius = 2 + 2 * angle / M_PI;
+        outer.push_back({(radius + 1) * std::cos(angle), (radius + 1) * std::sin(angle)});
+        inner.push_back({radius * std::cos(angle), radius * std::sin(angle)});
+    }
+    std::vector<Flat2> outline(outer.begin(), outer.end());
+    outline.insert(outline.end(), inner.rbegin(), inner.rend());
+    return outline;
+}
+
+double area_of(const std::vector<Flat2>& outline)
+{
+    double twice = 0;
+    for (std::size_t i = 0; i < outline.size(); ++i)
+        twice += twice_area({0, 0}, outline[i], outline[(i + 1) % outline.size()]);
+    return twice / 2;
+}
+
 // Polygons anticlockwise in their own plane, laid into planes facing every way: their
 // triangles cover exactly their area, turn the way the polygon faces, and each lies inside.
 TEST(Triangulate, CutsConvexAndConcavePolygonsInsideThemWithTheirWinding)
@@ -337,6 +382,10 @@ TEST(Triangulate, CutsConvexAndConcavePolygonsInsideThemWithTheirWinding)
         {"c_shape", {{0, 0}, {3, 0}, {3, 1}, {1, 1}, {1, 2}, {3, 2}, {3, 3}, {0, 3}}, 7},
         {"star", star(5), 5 * 3 * std::sin(M_PI / 5)},
         {"with_a_straight_corner", {{0, 0}, {1, 0}, {2, 0}, {2, 2}, {1, 1}, {0, 2}}, 3},
+        {"with_straight_runs", {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {3, 2}, {2, 2}, {2, 1}, {1, 1}, {0, 1}}, 4},
+        {"comb_of_40_teeth", comb(40), 4 * 40 - 1},
+        {"star_of_100_points", star(100), 100 * 3 * std::sin(M_PI / 100)},
+        {"spiral", spiral(60), area_of(spiral(60))},
     };
     for (const auto& c : cases)
         for (const Plane& plane : planes) {
@@ -360,28 +409,6 @@ TEST(Triangulate, CutsConvexAndConcavePolygonsInsideThemWithTheirWinding)
             }
             EXPECT_NEAR(total, c.area, 1e-9) << name;
         }
-}
-
-std::vector<Flat2> circle(int corners)
-{
-    std::vector<Flat2> outline;
-    for (int i = 0; i < corners; ++i)
-        outline.push_back({float(100 * std::cos(2 * M_PI * i / corners)), float(100 * std::sin(2 * M_PI * i / corners))});
-    return outline;
-}
-
-std::vector<Flat2> comb(int teeth)
-{
-    std::vector<Flat2> outline{{0, 0}, {2.0 * teeth - 1, 0}};
-    for (int t = teeth - 1; t >= 0; --t) {
-        outline.push_back({2.0 * t + 1, 3});
-        outline.push_back({2.0 * t, 3});
-        if (t > 0) {
-            outline.push_back({2.0 * t, 1});
-            outline.push_back({2.0 * t - 1, 1});
-        }
-    }
-    return outline;
 }
 
 // The work grows with the corners, not with their square: a bound per corner, on polygons of
