@@ -514,6 +514,30 @@ bool a_process_names(const std::string& word)
 
 // Killed while the import library runs for ever, by any signal, the converter takes its import
 // down with it and leaves no file beside OUTPUT.
+std::string core_pattern()
+{
+    std::string pattern = read_whole_file("/proc/sys/kernel/core_pattern");
+    while (!pattern.empty() && pattern.back() == '\n')
+        pattern.pop_back();
+    return pattern;
+}
+
+// With core dumps allowed, as on many a desktop, an import that crashes leaves no core file in
+// the folder the converter runs in: a thumbnail host would collect one for every hostile file.
+TEST(Convert, ACrashingImportLeavesNoCoreFile)
+{
+    if (core_pattern().empty() || core_pattern()[0] == '|' || core_pattern()[0] == '/')
+        GTEST_SKIP() << "this machine writes core files elsewhere (" << core_pattern() << ")";
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/loop.dae", self_instancing_collada);
+    const CommandRun run = run_command("cd '" + dir + "' && ulimit -c unlimited && '" + OLVANTA_CONVERT_PATH +
+                                       "' loop.dae out.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("crashed"), std::string::npos) << run.err;
+    EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"loop.dae"});
+    remove_directory(dir);
+}
+
 TEST(Convert, KilledItLeavesNoImportRunningAndNoFileBehind)
 {
     for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
