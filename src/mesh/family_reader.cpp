@@ -3,8 +3,8 @@
 #include "mesh/family_reader.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
