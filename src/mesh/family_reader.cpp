@@ -3,8 +3,10 @@
 #include "mesh/family_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -20,6 +22,8 @@ struct Attributes {
     float normal[3] = {0, 0, 0};
     bool has_normal = false;
     bool sharp = false;
+    bool damaged = false;          // some of the block could not be read
+    std::uint32_t unusable_normals = 0;
 };
 
 // A number in a record ends at a blank, at its attribute block or at the line's end.
@@ -33,9 +37,10 @@ bool at_list_boundary(const Cursor& in)
     return in.p == in.end || is_blank(*in.p) || *in.p == ',' || *in.p == ')';
 }
 
+// A record's numbers are names and counts: one the reader cannot hold is not in the record's form.
 bool record_int(Cursor& in, int& value)
 {
-    return read_int(in, value) && at_record_boundary(in);
+    return read_int_in_range(in, value) && at_record_boundary(in);
 }
 
 bool record_float(Cursor& in, float& value)
@@ -48,93 +53,157 @@ bool usable_normal(const float n[3])
     return std::isfinite(n[0]) && std::isfinite(n[1]) && std::isfinite(n[2]) && (n[0] != 0 || n[1] != 0 || n[2] != 0);
 }
 
-// "(numbers)" after a key: apart by blanks or commas. Only a normal of exactly three is kept.
-bool read_number_list(Cursor& in, std::string_view key, Attributes& a)
+bool same_letters(const char* text, const char* word, std::size_t length)
 {
-    ++in.p; // the "("
+    for (std::size_t i = 0; i < length; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != word[i])
+            return false;
+    return true;
+}
+
+// Not-a-number and infinity as the C library writes and reads them: "nan", "-nan", "inf",
+// "infinity", in any case, signed or not. Writers print them for normals they could not make.
+bool read_number_word(Cursor& in, float& value)
+{
+    const char* p = in.p < in.end && (*in.p == '+' || *in.p == '-') ? in.p + 1 : in.p;
+    const bool negative = p != in.p && *in.p == '-';
+    for (const char* word : {"infinity", "inf", "nan"}) {
+        const std::size_t length = std::strlen(word);
+        if (std::size_t(in.end - p) < length || !same_letters(p, word, length))
+            continue;
+        Cursor after{p + length, in.end};
+        if (!at_list_boundary(after))
+            return false;
+        value = word[0] == 'n' ? std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::infinity();
+        value = negative ? -value : value;
+        in = after;
+        return true;
+    }
+    return false;
+}
+
+bool read_list_number(Cursor& in, float& value)
+{
+    const Cursor start = in;
+    if (read_float(in, value) && at_list_boundary(in))
+        return true;
+    in = start;
+    return read_number_word(in, value);
+}
+
+// "(numbers)" after a key, apart by blanks or commas, at the "(". A list with a word that is no
+// number is damaged and passed over to its ")"; without a ")" the rest of the line is lost.
+// Only a normal of exactly three numbers, finite and not all zero, is kept.
+void read_number_list(Cursor& in, std::string_view key, Attributes& a)
+{
+    const void* closing = std::memchr(in.p, ')', std::size_t(in.end - in.p));
+    if (!closing) {
+        a.damaged = true;
+        in.p = in.end;
+        return;
+    }
+    Cursor list{in.p + 1, static_cast<const char*>(closing)};
+    in.p = list.end + 1;
     float numbers[3] = {0, 0, 0};
     int count = 0;
     for (;;) {
-        while (in.p < in.end && (is_blank(*in.p) || *in.p == ','))
-            ++in.p;
-        if (in.p == in.end)
-            return false;
-        if (*in.p == ')') {
-            ++in.p;
+        while (list.p < list.end && (is_blank(*list.p) || *list.p == ','))
+            ++list.p;
+        if (list.p == list.end)
             break;
-        }
         float value = 0;
-        if (!read_float(in, value) || !at_list_boundary(in))
-            return false;
+        if (!read_list_number(list, value)) {
+            a.damaged = true;
+            return;
+        }
         if (count < 3)
             numbers[count] = value;
         ++count;
     }
-    if (key == "normal") {
+    if (key != "normal")
+        return;
+    a.has_normal = count == 3 && usable_normal(numbers);
+    if (a.has_normal)
         std::memcpy(a.normal, numbers, sizeof numbers);
-        a.has_normal = count == 3 && usable_normal(numbers);
-    }
-    return true;
+    else
+        ++a.unusable_normals;
 }
 
-bool read_value(Cursor& in, std::string_view key, Attributes& a)
+// After "key=": numbers, "text" (without a closing quote the rest of the line is lost) or a word.
+void read_value(Cursor& in, std::string_view key, Attributes& a)
 {
-    if (in.p == in.end)
-        return false;
-    if (*in.p == '(')
+    if (in.p < in.end && *in.p == '(')
         return read_number_list(in, key, a);
-    if (*in.p == '"') {
+    if (in.p < in.end && *in.p == '"') {
         const void* closing = std::memchr(in.p + 1, '"', std::size_t(in.end - in.p - 1));
-        if (!closing)
-            return false;
-        in.p = static_cast<const char*>(closing) + 1;
-        return true;
+        a.damaged = a.damaged || !closing;
+        in.p = closing ? static_cast<const char*>(closing) + 1 : in.end;
+        return;
     }
     while (in.p < in.end && !is_blank(*in.p) && *in.p != '}')
         ++in.p;
-    return true;
 }
 
-// "{key=(numbers) key="text" key ...}", at the "{".
-bool read_attributes(Cursor& in, Attributes& a)
+// The bytes that are the block's own punctuation: none begins an entry.
+bool is_punctuation(char c)
+{
+    return c == '{' || c == '}' || c == '(' || c == ')' || c == '=' || c == '"' || c == ',';
+}
+
+// One "key=value" or bare "key"; a byte that cannot begin one is damage, passed over alone.
+void read_entry(Cursor& in, Attributes& a)
+{
+    if (is_punctuation(*in.p)) {
+        a.damaged = true;
+        ++in.p;
+        return;
+    }
+    const char* key = in.p;
+    while (in.p < in.end && !is_blank(*in.p) && !is_punctuation(*in.p))
+        ++in.p;
+    const std::string_view name(key, std::size_t(in.p - key));
+    if (in.p < in.end && *in.p == '=') {
+        ++in.p;
+        read_value(in, name, a);
+    } else if (name == "sharp") {
+        a.sharp = true;
+    }
+}
+
+// "{key=(numbers) key="text" key=word key ...}" to the line's end, at the "{", read entry by
+// entry: damage costs only what it touches. A block that is not closed, or is followed by more
+// than blanks, is damaged too, but what it held is kept.
+void read_attributes(Cursor& in, Attributes& a)
 {
     ++in.p;
     for (;;) {
         skip_blanks(in);
-        if (in.p == in.end)
-            return false;
-        if (*in.p == '}') {
-            ++in.p;
-            return true;
+        if (in.p == in.end) {
+            a.damaged = true;
+            return;
         }
-        const char* key = in.p;
-        while (in.p < in.end && !is_blank(*in.p) && *in.p != '=' && *in.p != '}')
-            ++in.p;
-        const std::string_view name(key, std::size_t(in.p - key));
-        if (in.p < in.end && *in.p == '=') {
-            ++in.p;
-            if (!read_value(in, name, a))
-                return false;
-        } else if (name == "sharp") {
-            a.sharp = true;
-        }
+        if (*in.p == '}')
+            break;
+        read_entry(in, a);
     }
+    ++in.p;
+    skip_blanks(in);
+    a.damaged = a.damaged || in.p != in.end;
+    in.p = in.end;
 }
 
-// What may end a record: an attribute block, then nothing but blanks.
+// What may end a record: an attribute block, or nothing but blanks.
 bool read_record_end(Cursor& in, Attributes& a)
 {
     skip_blanks(in);
-    if (in.p < in.end && *in.p == '{' && !read_attributes(in, a))
-        return false;
-    skip_blanks(in);
+    if (in.p < in.end && *in.p == '{')
+        read_attributes(in, a);
     return in.p == in.end;
 }
 
-bool read_vertex(Cursor& in, FamilyMesh& mesh)
+bool read_vertex(Cursor& in, FamilyMesh& mesh, Attributes& a)
 {
     FamilyVertex v{};
-    Attributes a;
     if (!record_int(in, v.number) || !record_float(in, v.position[0]) || !record_float(in, v.position[1]) ||
         !record_float(in, v.position[2]) || !read_record_end(in, a))
         return false;
@@ -144,11 +213,10 @@ bool read_vertex(Cursor& in, FamilyMesh& mesh)
     return true;
 }
 
-bool read_face(Cursor& in, FamilyMesh& mesh)
+bool read_face(Cursor& in, FamilyMesh& mesh, Attributes& a)
 {
     const std::size_t first = mesh.face_vertices.size();
     int number = 0;
-    Attributes a;
     bool read = record_int(in, number);
     for (skip_blanks(in); read && in.p < in.end && *in.p != '{'; skip_blanks(in)) {
         int vertex = 0;
@@ -166,10 +234,9 @@ bool read_face(Cursor& in, FamilyMesh& mesh)
     return true;
 }
 
-bool read_corner(Cursor& in, FamilyMesh& mesh)
+bool read_corner(Cursor& in, FamilyMesh& mesh, Attributes& a)
 {
     FamilyCorner c{};
-    Attributes a;
     if (!record_int(in, c.vertex) || !record_int(in, c.face) || !read_record_end(in, a))
         return false;
     std::memcpy(c.normal, a.normal, sizeof c.normal);
@@ -178,10 +245,9 @@ bool read_corner(Cursor& in, FamilyMesh& mesh)
     return true;
 }
 
-bool read_edge(Cursor& in, FamilyMesh& mesh)
+bool read_edge(Cursor& in, FamilyMesh& mesh, Attributes& attributes)
 {
     int a = 0, b = 0;
-    Attributes attributes;
     if (!record_int(in, a) || !record_int(in, b) || !read_record_end(in, attributes))
         return false;
     if (attributes.sharp)
@@ -226,16 +292,21 @@ void read_family_line(const char* begin, const char* end, FamilyMesh& mesh)
     if (blank_or_comment(begin, end))
         return;
     Cursor in{begin, end};
+    Attributes a;
     bool read = false;
     switch (kind_of(in)) {
-    case Kind::vertex: read = read_vertex(in, mesh); break;
-    case Kind::face: read = read_face(in, mesh); break;
-    case Kind::corner: read = read_corner(in, mesh); break;
-    case Kind::edge: read = read_edge(in, mesh); break;
+    case Kind::vertex: read = read_vertex(in, mesh, a); break;
+    case Kind::face: read = read_face(in, mesh, a); break;
+    case Kind::corner: read = read_corner(in, mesh, a); break;
+    case Kind::edge: read = read_edge(in, mesh, a); break;
     case Kind::none: break;
     }
-    if (!read)
+    if (!read) {
         ++mesh.skipped_lines;
+        return;
+    }
+    mesh.damaged_blocks += a.damaged ? 1 : 0;
+    mesh.unusable_normals += a.unusable_normals;
 }
 
 namespace {
@@ -246,10 +317,13 @@ void read_numbered_line(FamilyReading& reading, const char* begin, const char* e
     if (reading.at_text_start && end - begin >= 3 && std::memcmp(begin, byte_order_mark, 3) == 0)
         begin += 3;
     reading.at_text_start = false;
-    const std::uint64_t skipped = reading.mesh.skipped_lines;
-    read_family_line(begin, end, reading.mesh);
-    if (reading.mesh.skipped_lines != skipped && reading.mesh.first_skipped_line == 0)
-        reading.mesh.first_skipped_line = reading.lines;
+    FamilyMesh& mesh = reading.mesh;
+    const std::uint64_t skipped = mesh.skipped_lines, damaged = mesh.damaged_blocks;
+    read_family_line(begin, end, mesh);
+    if (mesh.skipped_lines != skipped && mesh.first_skipped_line == 0)
+        mesh.first_skipped_line = reading.lines;
+    if (mesh.damaged_blocks != damaged && mesh.first_damaged_line == 0)
+        mesh.first_damaged_line = reading.lines;
 }
 
 } // namespace
@@ -332,7 +406,11 @@ void join_family(FamilyReading& into, const FamilyReading& later)
     append(mesh.sharp_edges, more.sharp_edges);
     if (mesh.first_skipped_line == 0 && more.first_skipped_line != 0)
         mesh.first_skipped_line = into.lines + more.first_skipped_line;
+    if (mesh.first_damaged_line == 0 && more.first_damaged_line != 0)
+        mesh.first_damaged_line = into.lines + more.first_damaged_line;
     mesh.skipped_lines += more.skipped_lines;
+    mesh.damaged_blocks += more.damaged_blocks;
+    mesh.unusable_normals += more.unusable_normals;
     into.lines += later.lines;
 }
 

@@ -1,10 +1,11 @@
 // The whole family of the Vertex/Face text format, as the programs that write it write it: one
 // record a line, "Vertex N x y z [{attributes}]", "Face N v1 v2 ... vk [{attributes}]" (k >= 3),
 // "Corner v f {attributes}" and "Edge a b [{attributes}]"; "#" comments. Vertex numbers are names
-// that the other records refer to. An attribute block holds key=(numbers), key="text" or a bare
-// key, in any order, the numbers apart by blanks or commas; only normal=(x y z) and the bare
-// key sharp mean anything here. Lines of any other kind, or that do not fit their kind, are
-// counted and skipped.
+// that the other records refer to; a number beyond the int range is not in a record's form. An
+// attribute block holds key=(numbers), key="text", key=word or a bare key, in any order, the
+// numbers apart by blanks or commas; only normal=(x y z) and the bare key sharp mean anything
+// here. A block is read entry by entry, so damage in it costs only the entries it touches. Lines
+// of any other kind, or whose record part does not fit their kind, are counted and skipped.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,9 @@ struct FamilyMesh {
     std::vector<std::pair<int, int>> sharp_edges; // Edge lines marked sharp
     std::uint64_t skipped_lines = 0;        // lines of no record kind, or not in their kind's form
     std::uint64_t first_skipped_line = 0;   // its line number, from 1; 0 when none was skipped
+    std::uint64_t damaged_blocks = 0;       // attribute blocks of read records that were read only in part
+    std::uint64_t first_damaged_line = 0;   // the first such block's line number, from 1; 0 when none
+    std::uint64_t unusable_normals = 0;     // normals of read records that were not three finite numbers, not all zero
 };
 
 inline std::size_t face_count(const FamilyMesh& mesh)

@@ -143,6 +143,20 @@ bool read_int(Cursor& in, int& value)
     return true;
 }
 
+bool read_int_in_range(Cursor& in, int& value)
+{
+    skip_blanks(in);
+    const char* item = in.p;
+    if (!read_int(in, value))
+        return false;
+    if (value != INT_MAX && value != INT_MIN)
+        return true;
+    // Saturated or exactly at a bound: only the bound itself is in range.
+    const char* significant = skip_zeros(skip_sign(item, in.p), in.p);
+    const std::uint64_t bound = value == INT_MAX ? std::uint64_t(INT_MAX) : std::uint64_t(INT_MAX) + 1;
+    return in.p - significant <= 10 && digits_value(significant, in.p) <= bound;
+}
+
 bool skip_int(Cursor& in)
 {
     skip_blanks(in);

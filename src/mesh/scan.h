@@ -43,6 +43,9 @@ void skip_line(Cursor& in);
 // when that run turns out incomplete ("-", "1e+"): then they fail, and the byte after stays.
 // Integers beyond the int range saturate; floats out of range become what strtof gives.
 bool read_int(Cursor& in, int& value);
+// The same, except that a number beyond the int range does not convert (false), rather than
+// saturate: for readers to whom such a number is a fault, not a value.
+bool read_int_in_range(Cursor& in, int& value);
 bool skip_int(Cursor& in); // a "%d" whose value is not wanted
 // The same, saying where its text begins, and, when it is a plain run of one to seven digits, its
 // text as one little-endian word (the bytes past it undefined) and its length; else length 0.

@@ -2,6 +2,7 @@
 // slow and obviously right, which is all a reference needs to be.
 #include "family_reference_reader.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -22,7 +23,7 @@ bool digit(char c)
     return c >= '0' && c <= '9';
 }
 
-// [+-]digits
+// [+-]digits, within the int range
 bool integer_word(const std::string& w, int& value)
 {
     std::size_t i = (!w.empty() && (w[0] == '+' || w[0] == '-')) ? 1 : 0;
@@ -33,11 +34,9 @@ bool integer_word(const std::string& w, int& value)
             return false;
     errno = 0;
     const long long v = std::strtoll(w.c_str(), nullptr, 10);
-    const bool negative = w[0] == '-';
     if (errno == ERANGE || v > INT_MAX || v < INT_MIN)
-        value = negative ? INT_MIN : INT_MAX;
-    else
-        value = int(v);
+        return false;
+    value = int(v);
     return true;
 }
 
@@ -71,14 +70,30 @@ bool float_word(const std::string& w, float& value)
     return true;
 }
 
+// [+-](nan|inf|infinity), in any case
+bool not_finite_word(const std::string& w, float& value)
+{
+    const bool signed_word = !w.empty() && (w[0] == '+' || w[0] == '-');
+    std::string rest;
+    for (std::size_t i = signed_word ? 1 : 0; i < w.size(); ++i)
+        rest += char(std::tolower(static_cast<unsigned char>(w[i])));
+    if (rest != "nan" && rest != "inf" && rest != "infinity")
+        return false;
+    value = rest == "nan" ? NAN : INFINITY;
+    if (signed_word && w[0] == '-')
+        value = -value;
+    return true;
+}
+
 struct Block {
-    bool read = true;
+    bool damaged = false;
     float normal[3] = {0, 0, 0};
     bool has_normal = false;
     bool sharp = false;
+    std::uint64_t unusable_normals = 0;
 };
 
-// The list inside "(...)": words apart by blanks or commas.
+// The list inside "(...)": words apart by blanks or commas; false when one is no number.
 bool number_list(const std::string& inside, std::vector<float>& numbers)
 {
     std::string word;
@@ -91,7 +106,7 @@ bool number_list(const std::string& inside, std::vector<float>& numbers)
         if (word.empty())
             continue;
         float v = 0;
-        if (!float_word(word, v))
+        if (!float_word(word, v) && !not_finite_word(word, v))
             return false;
         numbers.push_back(v);
         word.clear();
@@ -99,8 +114,27 @@ bool number_list(const std::string& inside, std::vector<float>& numbers)
     return true;
 }
 
-// The text between "{" and its "}", entry by entry; `end` is where the "}" stands.
-Block parse_block(const std::string& line, std::size_t open, std::size_t& end)
+bool punctuation(char c)
+{
+    return std::strchr("{}()=\",", c) != nullptr && c != '\0';
+}
+
+void take_normal(const std::vector<float>& numbers, Block& b)
+{
+    const bool usable = numbers.size() == 3 && std::isfinite(numbers[0]) && std::isfinite(numbers[1]) &&
+                        std::isfinite(numbers[2]) && (numbers[0] != 0 || numbers[1] != 0 || numbers[2] != 0);
+    b.has_normal = usable;
+    if (usable)
+        for (std::size_t k = 0; k < 3; ++k)
+            b.normal[k] = numbers[k];
+    else
+        ++b.unusable_normals;
+}
+
+// The text from "{" to the line's end, entry by entry. Damage loses what it touches: a list with
+// a word that is no number, a byte no entry can begin with; an unclosed list or quote loses the
+// rest; a missing "}" or text after it is damage too.
+Block parse_block(const std::string& line, std::size_t open)
 {
     Block b;
     std::size_t i = open + 1;
@@ -108,49 +142,51 @@ Block parse_block(const std::string& line, std::size_t open, std::size_t& end)
         while (i < line.size() && blank(line[i]))
             ++i;
         if (i == line.size()) {
-            b.read = false;
+            b.damaged = true;
             return b;
         }
         if (line[i] == '}') {
-            end = i;
+            for (std::size_t k = i + 1; k < line.size(); ++k)
+                if (!blank(line[k]))
+                    b.damaged = true;
             return b;
         }
-        std::string key;
-        while (i < line.size() && !blank(line[i]) && line[i] != '=' && line[i] != '}')
-            key += line[i++];
-        if (i < line.size() && line[i] == '=') {
+        if (punctuation(line[i])) {
+            b.damaged = true;
             ++i;
-            if (i == line.size()) {
-                b.read = false;
+            continue;
+        }
+        std::string key;
+        while (i < line.size() && !blank(line[i]) && !punctuation(line[i]))
+            key += line[i++];
+        if (i == line.size() || line[i] != '=') {
+            if (key == "sharp")
+                b.sharp = true;
+            continue;
+        }
+        ++i;
+        if (i < line.size() && line[i] == '(') {
+            const std::size_t close = line.find(')', i);
+            if (close == std::string::npos) {
+                b.damaged = true;
                 return b;
             }
-            if (line[i] == '(') {
-                const std::size_t close = line.find(')', i);
-                std::vector<float> numbers;
-                if (close == std::string::npos || !number_list(line.substr(i + 1, close - i - 1), numbers)) {
-                    b.read = false;
-                    return b;
-                }
-                if (key == "normal") {
-                    for (std::size_t k = 0; k < 3; ++k)
-                        b.normal[k] = k < numbers.size() ? numbers[k] : 0;
-                    b.has_normal = numbers.size() == 3 && std::isfinite(b.normal[0]) && std::isfinite(b.normal[1]) &&
-                                   std::isfinite(b.normal[2]) && (b.normal[0] != 0 || b.normal[1] != 0 || b.normal[2] != 0);
-                }
-                i = close + 1;
-            } else if (line[i] == '"') {
-                const std::size_t close = line.find('"', i + 1);
-                if (close == std::string::npos) {
-                    b.read = false;
-                    return b;
-                }
-                i = close + 1;
-            } else {
-                while (i < line.size() && !blank(line[i]) && line[i] != '}')
-                    ++i;
+            std::vector<float> numbers;
+            if (!number_list(line.substr(i + 1, close - i - 1), numbers))
+                b.damaged = true;
+            else if (key == "normal")
+                take_normal(numbers, b);
+            i = close + 1;
+        } else if (i < line.size() && line[i] == '"') {
+            const std::size_t close = line.find('"', i + 1);
+            if (close == std::string::npos) {
+                b.damaged = true;
+                return b;
             }
-        } else if (key == "sharp") {
-            b.sharp = true;
+            i = close + 1;
+        } else {
+            while (i < line.size() && !blank(line[i]) && line[i] != '}')
+                ++i;
         }
     }
 }
@@ -171,22 +207,8 @@ std::vector<std::string> words_of(const std::string& text)
     return words;
 }
 
-bool read_line(const std::string& line, FamilyMesh& mesh)
+bool read_record(const std::vector<std::string>& w, const Block& block, FamilyMesh& mesh)
 {
-    const std::size_t open = line.find('{');
-    Block block;
-    std::string head = line;
-    if (open != std::string::npos) {
-        std::size_t close = 0;
-        block = parse_block(line, open, close);
-        if (!block.read)
-            return false;
-        for (std::size_t k = close + 1; k < line.size(); ++k)
-            if (!blank(line[k]))
-                return false;
-        head = line.substr(0, open);
-    }
-    const std::vector<std::string> w = words_of(head);
     if (w.empty())
         return false;
     if (w[0] == "Vertex" && w.size() == 5) {
@@ -227,6 +249,18 @@ bool read_line(const std::string& line, FamilyMesh& mesh)
     return false;
 }
 
+// The record's words before the first "{", the block from there on.
+bool read_line(const std::string& line, FamilyMesh& mesh, bool& damaged)
+{
+    const std::size_t open = line.find('{');
+    const Block block = open == std::string::npos ? Block{} : parse_block(line, open);
+    if (!read_record(words_of(line.substr(0, open)), block, mesh))
+        return false;
+    damaged = block.damaged;
+    mesh.unusable_normals += block.unusable_normals;
+    return true;
+}
+
 bool ignored(const std::string& line)
 {
     for (const char c : line) {
@@ -252,10 +286,13 @@ FamilyMesh family_reference_read(const std::string& text)
     if (lines.front().compare(0, 3, "\xEF\xBB\xBF") == 0)
         lines.front().erase(0, 3);
     for (std::size_t n = 0; n < lines.size(); ++n) {
-        if (ignored(lines[n]) || read_line(lines[n], mesh))
+        if (ignored(lines[n]))
             continue;
-        if (mesh.skipped_lines++ == 0)
+        bool damaged = false;
+        if (!read_line(lines[n], mesh, damaged) && mesh.skipped_lines++ == 0)
             mesh.first_skipped_line = n + 1;
+        if (damaged && mesh.damaged_blocks++ == 0)
+            mesh.first_damaged_line = n + 1;
     }
     return mesh;
 }
@@ -286,5 +323,6 @@ bool same_family_mesh(const FamilyMesh& a, const FamilyMesh& b)
     }
     return a.face_numbers == b.face_numbers && a.face_starts == b.face_starts && a.face_vertices == b.face_vertices &&
            a.sharp_edges == b.sharp_edges && a.skipped_lines == b.skipped_lines &&
-           a.first_skipped_line == b.first_skipped_line;
+           a.first_skipped_line == b.first_skipped_line && a.damaged_blocks == b.damaged_blocks &&
+           a.first_damaged_line == b.first_damaged_line && a.unusable_normals == b.unusable_normals;
 }

@@ -49,6 +49,11 @@ TEST(ByteOrderMark, IsSkippedAtTheStartOfAFileOnly)
         {"twice_the_second_is_text", bom + bom + vertex_line + vertex_line, 1},
         {"inside_the_file_is_text", vertex_line + bom + vertex_line + vertex_line, 2},
         {"cut_short_is_text", "\xEF\xBB"s + vertex_line + vertex_line, 1},
+        {"first_byte_only_is_text", "\xEF"s + vertex_line + vertex_line, 1},
+        {"first_byte_then_a_line_end_is_text", "\xEF\n"s + vertex_line, 1},
+        {"first_two_bytes_then_a_line_end_is_text", "\xEF\xBB\n"s + vertex_line, 1},
+        {"first_and_last_byte_is_text", "\xEF\xBF"s + vertex_line + vertex_line, 1},
+        {"first_byte_alone", "\xEF"s, 0},
         {"none", vertex_line, 1},
     };
     for (const MarkCase& c : cases) {

@@ -126,13 +126,14 @@ int place_and_write(ConvertedMesh& mesh, const Conversion& c)
     return write_and_count(mesh, c);
 }
 
-// What the family's reading had to leave out, for the converter's warning lines.
-void say_what_was_left(const FamilyMesh& family, const FamilyOutcome& outcome)
+// What the family's reading had to pass over or read in part, for the converter's warning lines.
+void say_what_was_skipped(const FamilyMesh& family)
 {
-    if (outcome.faces_left_out)
-        say(report_to, "left out: " + std::to_string(outcome.faces_left_out) + " " + outcome.first_left_out);
     if (family.skipped_lines)
         say(report_to, "skipped: " + std::to_string(family.skipped_lines) + " " + std::to_string(family.first_skipped_line));
+    if (family.damaged_blocks || family.unusable_normals)
+        say(report_to, "attributes: " + std::to_string(family.damaged_blocks) + " " +
+                           std::to_string(family.first_damaged_line) + " " + std::to_string(family.unusable_normals));
 }
 
 // The Vertex/Face family is read by our own reader, never by the import library.
@@ -145,6 +146,7 @@ int convert_family(const Conversion& c)
         say(report_to, "error cannot read " + quoted(input) + ": " + reason);
         return 1;
     }
+    say_what_was_skipped(family);
     if (has_infinite_position(family)) {
         say(report_to, "error " + quoted(input) + " has vertex positions that are not finite numbers");
         return 1;
@@ -152,7 +154,8 @@ int convert_family(const Conversion& c)
     say(report_to, "converting");
     ConvertedMesh mesh;
     const FamilyOutcome outcome = complete_family_mesh(family, mesh);
-    say_what_was_left(family, outcome);
+    if (outcome.faces_left_out)
+        say(report_to, "left out: " + std::to_string(outcome.faces_left_out) + " " + outcome.first_left_out);
     family = FamilyMesh{};
     if (mesh.corner_vertices.empty()) {
         say(report_to, "error " + quoted(input) + " holds no triangles (only points or lines, or nothing)");
@@ -170,7 +173,13 @@ int convert_in_child(int report_fd, void* context)
     std::set_new_handler(mark_out_of_memory);
     say(report_fd, "importing");
     try {
-        if (is_family_file(c.options->input))
+        std::string damage;
+        const FileLook look = look_into_file(c.options->input, damage);
+        if (look == FileLook::damaged_compression) {
+            say(report_fd, "error cannot read " + quoted(c.options->input) + ": " + damage);
+            return 1;
+        }
+        if (look == FileLook::family)
             return convert_family(c);
     } catch (const std::bad_alloc&) {
         say(report_fd, "error " + ran_out_of_memory(c.options->input, false, c.memory_bytes));

@@ -1,6 +1,8 @@
 // The converter's work, done in a child process: import, place, join, write. What it has to say
 // goes up its report, one line each: the stage it reached ("importing", "converting"), then
-// "done V F" or "error MESSAGE"; besides those "hint: ...", "refused: ..." and "out of memory".
+// "done V F" or "error MESSAGE"; besides those "hint: ...", "refused: ...", "out of memory", and
+// for the family "skipped: COUNT FIRST-LINE", "left out: COUNT WORDS" and
+// "attributes: DAMAGED-BLOCKS FIRST-LINE UNUSABLE-NORMALS".
 #pragma once
 
 #include <cstdint>

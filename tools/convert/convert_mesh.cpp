@@ -97,11 +97,26 @@ char* put_number(char* at, Number value)
     return std::to_chars(at, at + 32, value).ptr;
 }
 
+struct Normal {
+    float x, y, z;
+};
+
 // Each formatter fills a block buffer with room for its longest lines, and says how much it used.
 struct Block {
     std::vector<char> text;
     std::size_t used = 0;
 };
+
+// Every normal the converter writes is one place's work: the file's own, the import's and the
+// made ones alike go out at unit length, so that no corner lights too bright or too dark. Made
+// and imported normals always have a direction; should one not, it points up.
+Normal unit_length(const float n[3])
+{
+    const double length = std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
+    if (!(length > 0) || !std::isfinite(length))
+        return {0, 0, 1};
+    return {float(n[0] / length), float(n[1] / length), float(n[2] / length)};
+}
 
 void format_vertices(const ConvertedMesh& mesh, std::size_t first, std::size_t last, Block& out)
 {
@@ -113,10 +128,11 @@ void format_vertices(const ConvertedMesh& mesh, std::size_t first, std::size_t l
         *at++ = ' ';
         for (const float p : v.position)
             *at++ = ' ', at = put_number(at, p);
+        const Normal n = unit_length(v.normal);
         at = put_text(at, " {normal=(");
-        at = put_number(at, v.normal[0]);
-        *at++ = ' ', at = put_number(at, v.normal[1]);
-        *at++ = ' ', at = put_number(at, v.normal[2]);
+        at = put_number(at, n.x);
+        *at++ = ' ', at = put_number(at, n.y);
+        *at++ = ' ', at = put_number(at, n.z);
         at = put_text(at, ")}\n");
     }
     out.used = std::size_t(at - out.text.data());
@@ -158,8 +174,9 @@ void write_records(const ConvertedMesh& mesh, std::size_t count, Formatter forma
         format(mesh, at, middle, first);
         if (other.joinable())
             other.join();
-        std::fwrite(first.text.data(), 1, first.used, out);
-        std::fwrite(second.text.data(), 1, second.used, out);
+        for (const Block* block : {&first, &second})
+            if (block->used > 0) // an unused block may have no buffer at all
+                std::fwrite(block->text.data(), 1, block->used, out);
     }
 }
 

@@ -30,4 +30,5 @@ struct ConvertedMesh {
 // without a file normal gets the area-weighted mean of its triangles' normals.
 ConvertedMesh join_and_complete(const std::vector<Triangle>& triangles);
 
+// Normals are written at unit length.
 bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -30,15 +31,63 @@ gzFile open_for_reading(const std::string& path, std::string& reason)
     return file;
 }
 
-bool failed(gzFile file, std::string& reason)
+std::string damaged(const char* why)
+{
+    return std::string("the compressed text is damaged (") + (why ? why : "no reason given") + ")";
+}
+
+// zlib's message names the file first; the reason is what follows.
+std::string without_the_path(const std::string& message, const std::string& path)
+{
+    const std::string named = path + ": ";
+    return message.compare(0, named.size(), named) == 0 ? message.substr(named.size()) : message;
+}
+
+bool failed(gzFile file, const std::string& path, std::string& reason)
 {
     int code = Z_OK;
     const char* message = gzerror(file, &code);
     if (code == Z_BUF_ERROR)
         reason = "the compressed text ends early";
+    else if (code == Z_DATA_ERROR)
+        reason = damaged(without_the_path(message, path).c_str());
     else if (code != Z_OK)
         reason = code == Z_ERRNO ? std::strerror(errno) : message;
     return code != Z_OK;
+}
+
+bool is_gzip(const std::vector<unsigned char>& start)
+{
+    return start.size() >= 2 && start[0] == 0x1f && start[1] == 0x8b;
+}
+
+// As much of the start as inflates before any damage; the reason when not a byte does.
+std::vector<char> inflated_start(std::vector<unsigned char>& compressed, std::string& reason)
+{
+    std::vector<char> text(look_bytes);
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK) // a gzip wrapper only
+        throw std::bad_alloc();
+    stream.next_in = compressed.data();
+    stream.avail_in = uInt(compressed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(text.data());
+    stream.avail_out = uInt(text.size());
+    const int code = inflate(&stream, Z_SYNC_FLUSH);
+    text.resize(text.size() - stream.avail_out);
+    if (text.empty() && code != Z_OK && code != Z_STREAM_END)
+        reason = code == Z_BUF_ERROR ? "the compressed text ends early" : damaged(stream.msg);
+    inflateEnd(&stream);
+    return text;
+}
+
+std::vector<unsigned char> raw_start(const std::string& path)
+{
+    std::vector<unsigned char> start(look_bytes);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    start.resize(file ? std::fread(start.data(), 1, start.size(), file) : 0);
+    if (file)
+        std::fclose(file);
+    return start;
 }
 
 // The whole text in one block that grows without being cleared or, mostly, copied: the system
@@ -64,16 +113,18 @@ bool make_room(Text& text, std::size_t more)
 
 } // namespace
 
-bool is_family_file(const std::string& path)
+FileLook look_into_file(const std::string& path, std::string& reason)
 {
-    std::string reason;
-    gzFile file = open_for_reading(path, reason);
-    if (!file)
-        return false;
-    std::vector<char> start(look_bytes);
-    const int got = gzread(file, start.data(), look_bytes);
-    gzclose(file);
-    return got > 0 && begins_family_text(start.data(), start.data() + got);
+    std::vector<unsigned char> raw = raw_start(path);
+    if (!is_gzip(raw))
+        return begins_family_text(reinterpret_cast<const char*>(raw.data()),
+                                  reinterpret_cast<const char*>(raw.data() + raw.size()))
+                   ? FileLook::family
+                   : FileLook::other;
+    const std::vector<char> text = inflated_start(raw, reason);
+    if (!reason.empty())
+        return FileLook::damaged_compression;
+    return begins_family_text(text.data(), text.data() + text.size()) ? FileLook::family : FileLook::other;
 }
 
 bool read_family_file(const std::string& path, FamilyMesh& mesh, std::string& reason)
@@ -91,7 +142,7 @@ bool read_family_file(const std::string& path, FamilyMesh& mesh, std::string& re
         got = gzread(file, text.bytes.get() + text.size, piece_bytes * 16);
         text.size += std::size_t(std::max(got, 0));
     } while (got > 0);
-    const bool read_whole = !failed(file, reason);
+    const bool read_whole = !failed(file, path, reason);
     gzclose(file);
     const unsigned cores = std::thread::hardware_concurrency();
     const int parts = text.size < text_worth_a_thread ? 1 : int(std::max(1u, std::min(cores, 8u)));

@@ -6,9 +6,17 @@
 
 #include "mesh/family_reader.h"
 
-// Whether the file's first record, after blank lines and "#" comments, is a Vertex, Face, Corner
-// or Edge line; a gzip-compressed file is looked into.
-bool is_family_file(const std::string& path);
+enum class FileLook {
+    other,              // not of the family, for the import library
+    family,             // its first record is a Vertex, Face, Corner or Edge line
+    damaged_compression // gzip-compressed, but not one byte of it inflates
+};
 
-// False with the reason when the file cannot be read or inflated to its end.
+// What the file's first record is, after blank lines and "#" comments; a gzip-compressed file
+// is looked into as far as it inflates, so damage further on does not hide what it is. The
+// reason is set for damaged_compression.
+FileLook look_into_file(const std::string& path, std::string& reason);
+
+// False with the reason when the file cannot be read or inflated to its end; a damaged
+// compressed text is named as such, with zlib's reason.
 bool read_family_file(const std::string& path, FamilyMesh& mesh, std::string& reason);

@@ -9,54 +9,9 @@
 #include <unordered_set>
 
 #include "triangulate.h"
+#include "vertex_names.h"
 
 namespace {
-
-const int missing = -1, ambiguous = -2;
-
-// Vertex numbers to places in the file: a table when the numbers are dense, as nearly every
-// writer makes them, else a sorted list.
-struct Names {
-    long long lowest = 0;
-    std::vector<int> table;                // place, or missing or ambiguous, by number - lowest
-    std::vector<std::pair<int, int>> pairs; // (number, place), sorted, when sparse
-};
-
-Names names_of(const std::vector<FamilyVertex>& vertices)
-{
-    Names names;
-    if (vertices.empty())
-        return names;
-    long long lowest = vertices[0].number, highest = lowest;
-    for (const FamilyVertex& v : vertices)
-        lowest = std::min<long long>(lowest, v.number), highest = std::max<long long>(highest, v.number);
-    names.lowest = lowest;
-    if (highest - lowest < 2 * (long long)vertices.size() + 1024) {
-        names.table.assign(std::size_t(highest - lowest + 1), missing);
-        for (std::size_t i = 0; i < vertices.size(); ++i) {
-            int& slot = names.table[std::size_t(vertices[i].number - lowest)];
-            slot = slot == missing ? int(i) : ambiguous;
-        }
-        return names;
-    }
-    for (std::size_t i = 0; i < vertices.size(); ++i)
-        names.pairs.emplace_back(vertices[i].number, int(i));
-    std::sort(names.pairs.begin(), names.pairs.end());
-    return names;
-}
-
-int place_of(const Names& names, int number)
-{
-    if (!names.table.empty()) {
-        const long long at = number - names.lowest;
-        return at < 0 || at >= (long long)names.table.size() ? missing : names.table[std::size_t(at)];
-    }
-    const auto found = std::lower_bound(names.pairs.begin(), names.pairs.end(), std::make_pair(number, -1));
-    if (found == names.pairs.end() || found->first != number)
-        return missing;
-    const auto next = found + 1;
-    return next != names.pairs.end() && next->first == number ? ambiguous : found->second;
-}
 
 std::uint64_t pair_key(int a, int b)
 {
@@ -85,10 +40,10 @@ Normal unit(const Point& sum)
 // a number that no Vertex line has or that two have.
 struct Unnamed {
     int number = 0;
-    int why = 0; // missing or ambiguous
+    int why = 0; // missing_vertex or twice_named_vertex
 };
 
-bool resolve(const FamilyMesh& family, const Names& names, std::size_t face, std::vector<int>& places, Unnamed& bad)
+bool resolve(const FamilyMesh& family, const VertexNames& names, std::size_t face, std::vector<int>& places, Unnamed& bad)
 {
     const std::size_t first = places.size();
     for (std::uint32_t k = family.face_starts[face]; k < family.face_starts[face + 1]; ++k) {
@@ -131,15 +86,14 @@ Point face_normal(const FamilyMesh& family, const int* places, int count, std::v
 // across edges that are not sharp share one normal there.
 struct CreaseCorner {
     int vertex, before, after; // places: the vertex and its two neighbours in the face
-    std::size_t face;
-    int position;              // the corner's place in its face
+    std::uint32_t kept_corner; // the corner's place among the kept faces' corners
     Point face_normal;
     int group;
 };
 
 struct Conversion {
     const FamilyMesh& family;
-    Names names;
+    VertexNames names;
     std::vector<std::size_t> kept_faces;
     std::vector<int> kept_places;           // the kept faces' vertices, as places, one face after another
     std::vector<std::uint32_t> kept_starts; // where each kept face's places begin, and one past the last
@@ -147,7 +101,8 @@ struct Conversion {
     std::vector<char> at_crease;
     std::unordered_set<std::uint64_t> sharp;                // (smaller place, larger place)
     std::unordered_map<std::uint64_t, Normal> corner_normals; // (vertex number, face number)
-    std::unordered_map<std::uint64_t, Normal> crease_normals; // (face, position)
+    std::vector<int> crease_corner_at;                        // kept corner to its crease corner, or -1; empty without creases
+    std::vector<Normal> crease_normals;                       // by crease corner
     std::unordered_map<int, Normal> crease_firsts;            // place: its first face's group
 };
 
@@ -175,38 +130,36 @@ int root(std::vector<CreaseCorner>& corners, int i)
     return i;
 }
 
-// Two faces around the vertex meet across an edge they share that is not sharp.
-bool meet(const Conversion& c, const CreaseCorner& a, const CreaseCorner& b)
-{
-    for (const int w : {a.before, a.after})
-        if ((w == b.before || w == b.after) && !is_sharp(c, a.vertex, w))
-            return true;
-    return false;
-}
-
+// The corners around a vertex whose faces reach each other across an edge that is not sharp
+// join one group: each corner joins the first corner seen with the same edge from the vertex,
+// so the grouping takes one look-up per edge, however many faces meet at the vertex.
 void group_crease_corners(Conversion& c, std::vector<CreaseCorner>& corners)
 {
-    std::stable_sort(corners.begin(), corners.end(),
-                     [](const CreaseCorner& a, const CreaseCorner& b) { return a.vertex < b.vertex; });
     for (std::size_t i = 0; i < corners.size(); ++i)
         corners[i].group = int(i);
-    for (std::size_t start = 0, end = 0; start < corners.size(); start = end) {
-        for (end = start; end < corners.size() && corners[end].vertex == corners[start].vertex;)
-            ++end;
-        for (std::size_t i = start; i < end; ++i)
-            for (std::size_t j = i + 1; j < end; ++j)
-                if (meet(c, corners[i], corners[j]))
-                    corners[std::size_t(root(corners, int(i)))].group = root(corners, int(j));
-    }
+    std::unordered_map<std::uint64_t, int> first_with_edge; // (vertex, neighbour) -> corner
+    first_with_edge.reserve(2 * corners.size());
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        for (const int w : {corners[i].before, corners[i].after}) {
+            if (is_sharp(c, corners[i].vertex, w))
+                continue;
+            const auto [first, is_new] = first_with_edge.emplace(pair_key(corners[i].vertex, w), int(i));
+            if (!is_new)
+                corners[std::size_t(root(corners, int(i)))].group = root(corners, first->second);
+        }
     std::vector<Point> sums(corners.size(), Point{0, 0, 0});
     for (std::size_t i = 0; i < corners.size(); ++i) {
         Point& sum = sums[std::size_t(root(corners, int(i)))];
         for (int k = 0; k < 3; ++k)
             sum[k] += corners[i].face_normal[k];
     }
+    if (!corners.empty())
+        c.crease_corner_at.assign(c.kept_places.size(), -1);
+    c.crease_normals.resize(corners.size());
     for (std::size_t i = 0; i < corners.size(); ++i) {
         const Normal n = unit(sums[std::size_t(root(corners, int(i)))]);
-        c.crease_normals[pair_key(int(corners[i].face), corners[i].position)] = n;
+        c.crease_corner_at[corners[i].kept_corner] = int(i);
+        c.crease_normals[i] = n;
         // The vertex's own normal is that of its first face's group, so that group needs no copy.
         c.crease_firsts.emplace(corners[i].vertex, n);
     }
@@ -229,7 +182,7 @@ FamilyOutcome gather_faces(Conversion& c)
             if (outcome.faces_left_out++ == 0)
                 outcome.first_left_out = "face " + std::to_string(c.family.face_numbers[f]) + " names vertex " +
                                          std::to_string(bad.number) + ", which " +
-                                         (bad.why == missing ? "no Vertex line has" : "two Vertex lines have");
+                                         (bad.why == missing_vertex ? "no Vertex line has" : "two Vertex lines have");
             continue;
         }
         c.kept_faces.push_back(f);
@@ -242,7 +195,8 @@ FamilyOutcome gather_faces(Conversion& c)
             Point& sum = c.vertex_sums[std::size_t(v)];
             sum[0] += n[0], sum[1] += n[1], sum[2] += n[2];
             if (c.at_crease[std::size_t(v)])
-                crease_corners.push_back({v, places[(j + corners - 1) % corners], places[(j + 1) % corners], f, j, n, 0});
+                crease_corners.push_back({v, places[(j + corners - 1) % corners], places[(j + 1) % corners],
+                                          c.kept_starts[c.kept_starts.size() - 2] + std::uint32_t(j), n, 0});
         }
     }
     group_crease_corners(c, crease_corners);
@@ -270,10 +224,10 @@ void primary_vertices(const Conversion& c, ConvertedMesh& mesh)
 
 // The normal a corner has when it is not simply its vertex's: the Corner line's, or, at a
 // crease, its group's. False when the vertex's own normal is the corner's.
-bool corner_normal(const Conversion& c, std::size_t face, int position, int place, Normal& n)
+bool corner_normal(const Conversion& c, std::size_t face, std::uint32_t kept_corner, int place, Normal& n)
 {
     const FamilyVertex& v = c.family.vertices[std::size_t(place)];
-    if (!c.corner_normals.empty() && c.family.face_numbers[face] != 0) {
+    if (!c.corner_normals.empty()) {
         const auto given = c.corner_normals.find(pair_key(v.number, c.family.face_numbers[face]));
         if (given != c.corner_normals.end()) {
             n = given->second;
@@ -282,7 +236,7 @@ bool corner_normal(const Conversion& c, std::size_t face, int position, int plac
     }
     if (v.has_normal || !c.at_crease[std::size_t(place)])
         return false;
-    n = c.crease_normals.at(pair_key(int(face), position));
+    n = c.crease_normals[std::size_t(c.crease_corner_at[kept_corner])];
     return true;
 }
 
@@ -304,10 +258,10 @@ struct NormalKeyHash {
 
 // The vertex a corner uses: the vertex's own, or the one for its place and its other normal.
 int vertex_for(const Conversion& c, ConvertedMesh& mesh, std::unordered_map<NormalKey, int, NormalKeyHash>& others,
-               std::size_t face, int position, int place)
+               std::size_t face, std::uint32_t kept_corner, int place)
 {
     Normal n;
-    if (!corner_normal(c, face, position, place, n) || same_bits(n.n, mesh.vertices[std::size_t(place)].normal))
+    if (!corner_normal(c, face, kept_corner, place, n) || same_bits(n.n, mesh.vertices[std::size_t(place)].normal))
         return place;
     NormalKey key{place, {}};
     std::memcpy(key.bits, n.n, sizeof key.bits);
@@ -339,7 +293,8 @@ void emit_triangles(const Conversion& c, ConvertedMesh& mesh)
             triangulate(polygon, triangles);
         }
         for (const int position : triangles)
-            mesh.corner_vertices.push_back(vertex_for(c, mesh, others, f, position, places[position]));
+            mesh.corner_vertices.push_back(
+                vertex_for(c, mesh, others, f, c.kept_starts[k] + std::uint32_t(position), places[position]));
     }
 }
 
@@ -347,7 +302,7 @@ void emit_triangles(const Conversion& c, ConvertedMesh& mesh)
 
 FamilyOutcome complete_family_mesh(const FamilyMesh& family, ConvertedMesh& mesh)
 {
-    Conversion c{family, names_of(family.vertices), {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    Conversion c{family, names_of(family.vertices), {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
     for (const FamilyCorner& corner : family.corners)
         c.corner_normals[pair_key(corner.vertex, corner.face)] = Normal{{corner.normal[0], corner.normal[1], corner.normal[2]}};
     note_sharp_edges(c);

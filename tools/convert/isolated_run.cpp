@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <chrono>
 #include <cstdio>
 
@@ -18,12 +19,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The child speaks only through its report: what a crashing library prints goes nowhere.
+// The child speaks only through its report: what a crashing library prints goes nowhere. Built
+// with the sanitizers, the child keeps its standard error, where their reports go.
 void silence_output()
 {
     const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
     dup2(nowhere, STDOUT_FILENO);
+#ifndef OLVANTA_SANITIZED
     dup2(nowhere, STDERR_FILENO);
+#endif
+}
+
+// A crash in the import library leaves no core file in whatever folder the converter runs in:
+// a thumbnail host would collect one for every hostile file.
+void leave_no_core()
+{
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
 }
 
 // Should the parent be killed before it can end the child, the child ends with it; and it never
@@ -37,11 +49,28 @@ void end_with_parent(pid_t parent, int seconds)
     setrlimit(RLIMIT_CPU, &work);
 }
 
+// The address space the child may take. The sanitizers reserve terabytes of it before main, so
+// built with them the limit counts from what the child has already taken.
+rlim_t address_space_limit(std::uint64_t memory_bytes)
+{
+    std::uint64_t taken_pages = 0;
+#ifdef OLVANTA_SANITIZED
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%" SCNu64, &taken_pages) != 1)
+            taken_pages = 0;
+        std::fclose(statm);
+    }
+#endif
+    return rlim_t(memory_bytes + taken_pages * std::uint64_t(sysconf(_SC_PAGESIZE)));
+}
+
 [[noreturn]] void run_child(IsolatedWork work, void* context, const Limits& limits, int report_fd, pid_t parent)
 {
     end_with_parent(parent, limits.seconds);
+    leave_no_core();
     silence_output();
-    const rlimit memory{limits.memory_bytes, limits.memory_bytes};
+    const rlim_t most = address_space_limit(limits.memory_bytes);
+    const rlimit memory{most, most};
     setrlimit(RLIMIT_AS, &memory);
     // A full disk or a reader that went away is an error to report, not a reason to die.
     signal(SIGXFSZ, SIG_IGN);

@@ -47,6 +47,47 @@ std::string unusable_names(const ConvertOptions& options, const struct stat& inp
     return "";
 }
 
+std::string counted(unsigned long count, const char* one, const char* more)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : more);
+}
+
+// Damaged attribute blocks and normals that give no direction, in one line.
+std::string attribute_damage(const std::string& input, unsigned long blocks, unsigned long first_line,
+                             unsigned long normals)
+{
+    const std::string of_input = " of " + input;
+    std::string said;
+    if (blocks)
+        said = counted(blocks, "attribute block", "attribute blocks") + of_input +
+               (blocks == 1 ? " is damaged and was" : " are damaged and were") + " read only in part (the first is line " +
+               std::to_string(first_line) + ")";
+    if (normals)
+        said += (blocks ? "; " + counted(normals, "normal", "normals") : counted(normals, "normal", "normals") + of_input) +
+                (normals == 1 ? " gives" : " give") + " no direction (not three finite numbers, not all zero) and " +
+                (normals == 1 ? "was" : "were") + " not used";
+    return said;
+}
+
+// What the family's reading passed over, left out or read in part: one warning line each, also
+// before a failure, since it may be why nothing was left to write.
+void say_what_was_lost(const ChildEnding& ending, const ConvertOptions& options)
+{
+    const std::string input = quoted(options.input);
+    unsigned long count = 0, line = 0, normals = 0;
+    const std::string left_out = last_line_starting(ending.report, "left out: ");
+    char first[512] = "";
+    if (std::sscanf(left_out.c_str(), "%lu %511[^\n]", &count, first) == 2)
+        std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s left out: %s\n", count,
+                     count == 1 ? "face" : "faces", input.c_str(), count == 1 ? "was" : "were", first);
+    if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
+        std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s no record of the format and %s skipped "
+                     "(the first is line %lu)\n", count, count == 1 ? "line" : "lines", input.c_str(),
+                     count == 1 ? "is" : "are", count == 1 ? "was" : "were", line);
+    if (std::sscanf(last_line_starting(ending.report, "attributes: ").c_str(), "%lu %lu %lu", &count, &line, &normals) == 3)
+        std::fprintf(stderr, "olvanta-convert: warning: %s\n", attribute_damage(input, count, line, normals).c_str());
+}
+
 // The counts and the hint go to standard output, unless the mesh itself went there.
 void say_success(const ChildEnding& ending, const ConvertOptions& options, const OutputTarget& target)
 {
@@ -60,16 +101,7 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     const std::string fitted = last_line_starting(ending.report, "fitted: ");
     if (!fitted.empty())
         std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", fitted.c_str());
-    unsigned long count = 0, line = 0;
-    const std::string left_out = last_line_starting(ending.report, "left out: ");
-    char first[512] = "";
-    if (std::sscanf(left_out.c_str(), "%lu %511[^\n]", &count, first) == 2)
-        std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s left out: %s\n", count,
-                     count == 1 ? "face" : "faces", quoted(options.input).c_str(), count == 1 ? "was" : "were", first);
-    if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
-        std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s no record of the format and %s skipped "
-                     "(the first is line %lu)\n", count, count == 1 ? "line" : "lines", quoted(options.input).c_str(),
-                     count == 1 ? "is" : "are", count == 1 ? "was" : "were", line);
+    say_what_was_lost(ending, options);
     const std::string refused = last_line_starting(ending.report, "refused: ");
     if (!refused.empty())
         std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n", quoted(options.input).c_str(),
@@ -93,6 +125,7 @@ int convert(const ConvertOptions& options)
     const ChildEnding ending = run_isolated(convert_in_child, &conversion, limits);
     if (ending.how != ChildEnding::exited || ending.status != 0 || last_line_starting(ending.report, "done ").empty()) {
         discard_output(target, out_fd);
+        say_what_was_lost(ending, options);
         return fail(failure_of(ending, options, limits));
     }
     if (!finish_output(target, out_fd, reason))
