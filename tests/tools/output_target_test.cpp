@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filled_output.h"
 #include "output_target.h"
 #include "scratch_folder.h"
 #include "test_files.h"

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cleanup_on_signal.h"
+#include "filled_output.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
 #include "mesh_source.h"
