@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "confine_to_reading.h"
 #include "mesh/family_reader.h"
 #include "mesh/mesh_reader.h"
 
@@ -109,7 +110,7 @@ bool open_mesh_source(const std::string& path, MeshSource& source, std::string& 
     source = MeshSource{};
     struct stat info {};
     // A stream is the viewer's to read as it comes; so is a name that leads nowhere, which it reports.
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || in_the_viewers_form(path)) {
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || ask_confined(in_the_viewers_form, path)) {
         source.name = path;
         return true;
     }
