@@ -1,18 +1,25 @@
 // olvanta-thumbnail [-s SIZE] MESH OUT.png: a file manager's picture of a mesh. It runs where file
 // managers run thumbnailers, in sandboxes without a display, a home or a network, so it draws
 // with no window system at all. Whatever the file, it ends within its time and memory: a picture
-// written whole, or status 1 with nothing written, which the host records as a failure.
+// written whole, or status 1 with nothing written, which the host records as a failure. This
+// process opens the output and starts the converter but reads nothing of the file; a child
+// confined to reading reads it, draws and writes the picture into the output opened for it.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cleanup_on_signal.h"
+#include "confine_to_reading.h"
 #include "filled_output.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
@@ -51,7 +58,8 @@ void on_deadline(int)
 {
     const ssize_t ignored = write(STDERR_FILENO, deadline_message, std::strlen(deadline_message));
     (void)ignored;
-    _exit(1); // a converter still running gets SIGTERM from the kernel as this process ends
+    clean_up_now(); // the drawing child ended first, a filled OUT emptied, the converter ended
+    _exit(1);
 }
 
 void start_deadline()
@@ -62,6 +70,15 @@ void start_deadline()
     itimerval timer{};
     timer.it_value.tv_sec = seconds_allowed;
     setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+std::string too_large_to_read(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > largest_file)
+        return "at " + std::to_string(std::uint64_t(info.st_size) >> 20) + " MiB it is larger than a thumbnail reads (" +
+               std::to_string(largest_file >> 20) + " MiB)";
+    return "";
 }
 
 // What went wrong in reading, in the words of a refusal; empty when the whole mesh was read.
@@ -77,66 +94,158 @@ std::string reading_failure(const ReadReport& report)
     return "";
 }
 
-std::string read_mesh(const std::string& path)
-{
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > largest_file)
-        return "at " + std::to_string(std::uint64_t(info.st_size) >> 20) + " MiB it is larger than a thumbnail reads (" +
-               std::to_string(largest_file >> 20) + " MiB)";
-    MeshSource source;
-    std::string reason;
-    if (!open_mesh_source(path, source, reason,
-                          {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)}))
-        return reason;
-    end_on_signal(source.converter);
-    const ReadReport report =
-        read_mesh_file(source.name, mesh_store, source.converter > 0 ? most_converted_list_bytes : most_list_bytes);
-    close(source.fd); // a converter still writing gets no further
-    source.fd = -1;
-    const int converter_status = wait_for_converter(source);
-    end_on_signal(0);
-    // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
-    const std::string failure = reading_failure(report);
-    if (failure.empty() && converter_status != 0)
-        return "it could not be converted (the converter said why)";
-    return failure;
-}
-
 bool write_picture(std::FILE* out, const void* what)
 {
     const RgbaPicture& picture = *static_cast<const RgbaPicture*>(what);
     return write_rgba_png(picture.size, picture.size, picture.rgba.data(), out);
 }
 
+// The output, planned and opened before any reading: a file named only once it is whole, or the
+// empty file of this user's that its maker reads back.
+int open_thumbnail_output(const ThumbnailOptions& options, OutputTarget& target, std::string& failure)
+{
+    std::string reason;
+    if (!plan_output(options.output, target, reason)) {
+        failure = "'" + options.output + "': " + reason;
+        return -1;
+    }
+    if (output_is_input(target, options.input)) {
+        failure = same_file_message(options.input, options.output);
+        return -1;
+    }
+    if (failure = too_large_to_read(options.input); !failure.empty())
+        return -1;
+    fill_if_empty(target);
+    const int fd = open_output(target, "olvanta-thumbnail", reason);
+    if (fd < 0)
+        failure = "'" + options.output + "': " + reason;
+    else if (target.kind == OutputKind::filled)
+        empty_on_signal(fd);
+    return fd;
+}
+
+// The drawing child's part, after it has confined itself: read, fit, draw, write into `out_fd`.
+std::string read_draw_and_write(const ThumbnailOptions& options, MeshSource& source, const OutputTarget& target,
+                                int out_fd)
+{
+    const ReadReport report =
+        read_mesh_file(source.name, mesh_store, source.converter > 0 ? most_converted_list_bytes : most_list_bytes);
+    close(source.fd); // a converter still writing gets no further
+    if (const std::string failure = reading_failure(report); !failure.empty())
+        return failure;
+    const ThumbnailView view = view_of(mesh_store);
+    if (!view.has_area)
+        return "it has no face to draw";
+    centre_mesh(mesh_store, view);
+    std::string reason;
+    if (!open_offscreen_context(options.size * drawing_scale(options.size), reason))
+        return reason;
+    const RgbaPicture picture = draw_thumbnail(view, options.size);
+    close_offscreen_context();
+    if (covered_pixels(picture) == 0)
+        return "its faces have no area to be seen";
+    if (!write_output(target, out_fd, write_picture, &picture, reason))
+        return "'" + options.output + "': " + reason;
+    return "";
+}
+
+// The only process that reads the input's bytes (or the converter's): confined before it reads,
+// so whatever the file does to the reader or to Mesa stays within the picture it writes. It says
+// why there is no picture on `report_fd`, or nothing.
+[[noreturn]] void draw_confined(const ThumbnailOptions& options, MeshSource source, const OutputTarget& target,
+                                int out_fd, int report_fd, pid_t parent)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(1);
+    end_by_default_on_signals();
+    confine_to_reading({source.name});
+    const std::string failure = read_draw_and_write(options, source, target, out_fd);
+    const ssize_t said = write(report_fd, failure.data(), failure.size());
+    _exit(failure.empty() && said == 0 ? 0 : 1);
+}
+
+std::string read_available(int fd)
+{
+    std::string said;
+    char block[4096];
+    for (ssize_t got; (got = read(fd, block, sizeof block)) != 0;)
+        if (got > 0)
+            said.append(block, std::size_t(got));
+        else if (errno != EINTR)
+            break;
+    return said;
+}
+
+// The drawing child's refusal, or empty when it wrote the picture whole.
+std::string draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource& source, const OutputTarget& target,
+                                     int out_fd)
+{
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return std::strerror(errno);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        draw_confined(options, source, target, out_fd, report[1], parent);
+    }
+    close(report[1]);
+    if (source.fd >= 0)
+        close(source.fd); // the child's alone now: should it end, the converter is not left waiting
+    source.fd = -1;
+    if (pid < 0) {
+        close(report[0]);
+        return std::strerror(errno);
+    }
+    kill_first_on_signal(pid);
+    const std::string said = read_available(report[0]);
+    close(report[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    kill_first_on_signal(0);
+    if (!said.empty() || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        return said;
+    return WIFSIGNALED(status) ? "drawing it ended by signal " + std::to_string(WTERMSIG(status))
+                               : "drawing it failed";
+}
+
+// The picture takes OUT's place, or stays in the filled file; after a failure nothing of it does.
+int finish_thumbnail(const ThumbnailOptions& options, OutputTarget& target, int out_fd, const std::string& failure)
+{
+    if (!failure.empty()) {
+        discard_output(target, out_fd);
+        empty_on_signal(-1);
+        return refuse(failure);
+    }
+    empty_on_signal(-1);
+    std::string reason;
+    if (!finish_output(target, out_fd, reason))
+        return refuse("'" + options.output + "': " + reason);
+    return 0;
+}
+
 // The picture, or the one line that says why there is none.
 int make_thumbnail(const ThumbnailOptions& options)
 {
     OutputTarget target;
-    std::string reason;
-    if (!plan_output(options.output, target, reason))
-        return refuse("'" + options.output + "': " + reason);
-    if (output_is_input(target, options.input))
-        return refuse(same_file_message(options.input, options.output));
-    fill_if_empty(target);
-
-    const std::string failure = read_mesh(options.input);
-    if (!failure.empty())
+    std::string failure;
+    const int out_fd = open_thumbnail_output(options, target, failure);
+    if (out_fd < 0)
         return refuse(failure);
-    const ThumbnailView view = view_of(mesh_store);
-    if (!view.has_area)
-        return refuse("it has no face to draw");
-    centre_mesh(mesh_store, view);
-
-    if (!open_offscreen_context(options.size * drawing_scale(options.size), reason))
-        return refuse(reason);
-    const RgbaPicture picture = draw_thumbnail(view, options.size);
-    close_offscreen_context();
-    if (covered_pixels(picture) == 0)
-        return refuse("its faces have no area to be seen");
-
-    if (!write_planned_output(target, "olvanta-thumbnail", write_picture, &picture, reason))
-        return refuse("'" + options.output + "': " + reason);
-    return 0;
+    MeshSource source;
+    if (!open_mesh_source(options.input, source, failure,
+                          {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)}))
+        return finish_thumbnail(options, target, out_fd, failure);
+    end_on_signal(source.converter);
+    failure = draw_in_a_confined_child(options, source, target, out_fd);
+    const int converter_status = wait_for_converter(source);
+    end_on_signal(0);
+    // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
+    if (failure.empty() && converter_status != 0)
+        failure = "it could not be converted (the converter said why)";
+    return finish_thumbnail(options, target, out_fd, failure);
 }
 
 } // namespace
@@ -154,7 +263,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options.version) {
-        std::printf("olvanta-thumbnail %s\n", OLVANTA_VERSION);
+        std::printf("olvanta-thumbnail %s\nconfinement: %s\n", OLVANTA_VERSION,
+                    describe_confinement(confinement_on_offer()).c_str());
         return 0;
     }
     shown_input = options.input.c_str();
