@@ -129,11 +129,14 @@ aiFile* open_file(aiFileIO* io, const char* name, const char* mode)
         return nullptr;
     if (!*name)
         return nullptr;
-    const std::string path = resolved(name);
-    if (!inside(c, path.empty() ? lexically_resolved(name) : path)) {
+    std::string path = resolved(name);
+    const std::string lexical = lexically_resolved(name);
+    if (!inside(c, path.empty() ? lexical : path)) {
         refuse(c, name, "which lies outside its folder");
         return nullptr;
     }
+    if (path.empty() && lexical == c.input)
+        path = c.input; // a memory file, reached only by the name it was given
     if (path.empty())
         return nullptr;
     std::FILE* stream = open_regular(c, name, path);
@@ -156,6 +159,10 @@ void close_file(aiFileIO*, aiFile* file)
 bool confine_to_input(const std::string& input, Confinement& confinement, std::string& reason)
 {
     confinement.input = resolved(input);
+    struct stat info {};
+    // A memory file named by a descriptor (/dev/fd/N) links to no path; its own name reaches it.
+    if (confinement.input.empty() && stat(input.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        confinement.input = lexically_resolved(input);
     const std::size_t slash = input.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : input.substr(0, slash);
     confinement.folder = resolved(folder);

@@ -124,15 +124,23 @@ int open_thumbnail_output(const ThumbnailOptions& options, OutputTarget& target,
     return fd;
 }
 
-// The drawing child's part, after it has confined itself: read, fit, draw, write into `out_fd`.
-std::string read_draw_and_write(const ThumbnailOptions& options, MeshSource& source, const OutputTarget& target,
-                                int out_fd)
+// Why the child made no picture: the reading's cause, which goes before the converter's failure,
+// or what came after the reading. Both empty when the picture was written whole.
+struct ChildsFailure {
+    std::string reading;
+    std::string drawing;
+};
+
+std::string read_mesh(MeshSource& source)
 {
     const ReadReport report =
         read_mesh_file(source.name, mesh_store, source.converter > 0 ? most_converted_list_bytes : most_list_bytes);
     close(source.fd); // a converter still writing gets no further
-    if (const std::string failure = reading_failure(report); !failure.empty())
-        return failure;
+    return reading_failure(report);
+}
+
+std::string draw_and_write(const ThumbnailOptions& options, const OutputTarget& target, int out_fd)
+{
     const ThumbnailView view = view_of(mesh_store);
     if (!view.has_area)
         return "it has no face to draw";
@@ -150,8 +158,8 @@ std::string read_draw_and_write(const ThumbnailOptions& options, MeshSource& sou
 }
 
 // The only process that reads the input's bytes (or the converter's): confined before it reads,
-// so whatever the file does to the reader or to Mesa stays within the picture it writes. It says
-// why there is no picture on `report_fd`, or nothing.
+// so whatever the file does to the reader or to Mesa stays within the picture it writes. On
+// `report_fd` it says why there is no picture, after 'r' for the reading and 'd' for the rest.
 [[noreturn]] void draw_confined(const ThumbnailOptions& options, MeshSource source, const OutputTarget& target,
                                 int out_fd, int report_fd, pid_t parent)
 {
@@ -160,7 +168,11 @@ std::string read_draw_and_write(const ThumbnailOptions& options, MeshSource& sou
         _exit(1);
     end_by_default_on_signals();
     confine_to_reading({source.name});
-    const std::string failure = read_draw_and_write(options, source, target, out_fd);
+    std::string failure = read_mesh(source);
+    if (!failure.empty())
+        failure = "r" + failure;
+    else if (failure = draw_and_write(options, target, out_fd); !failure.empty())
+        failure = "d" + failure;
     const ssize_t said = write(report_fd, failure.data(), failure.size());
     _exit(failure.empty() && said == 0 ? 0 : 1);
 }
@@ -177,13 +189,24 @@ std::string read_available(int fd)
     return said;
 }
 
-// The drawing child's refusal, or empty when it wrote the picture whole.
-std::string draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource& source, const OutputTarget& target,
-                                     int out_fd)
+ChildsFailure failure_of(const std::string& said, int status)
+{
+    if (said.size() > 1 && said[0] == 'r')
+        return {said.substr(1), ""};
+    if (said.size() > 1)
+        return {"", said.substr(1)};
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return {};
+    return {"", WIFSIGNALED(status) ? "reading or drawing it ended by signal " + std::to_string(WTERMSIG(status))
+                                    : "reading or drawing it failed"};
+}
+
+ChildsFailure draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource& source,
+                                       const OutputTarget& target, int out_fd)
 {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
-        return std::strerror(errno);
+        return {"", std::strerror(errno)};
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -196,7 +219,7 @@ std::string draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource
     source.fd = -1;
     if (pid < 0) {
         close(report[0]);
-        return std::strerror(errno);
+        return {"", std::strerror(errno)};
     }
     kill_first_on_signal(pid);
     const std::string said = read_available(report[0]);
@@ -205,10 +228,7 @@ std::string draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     kill_first_on_signal(0);
-    if (!said.empty() || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        return said;
-    return WIFSIGNALED(status) ? "drawing it ended by signal " + std::to_string(WTERMSIG(status))
-                               : "drawing it failed";
+    return failure_of(said, status);
 }
 
 // The picture takes OUT's place, or stays in the filled file; after a failure nothing of it does.
@@ -239,12 +259,15 @@ int make_thumbnail(const ThumbnailOptions& options)
                           {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)}))
         return finish_thumbnail(options, target, out_fd, failure);
     end_on_signal(source.converter);
-    failure = draw_in_a_confined_child(options, source, target, out_fd);
+    const ChildsFailure child = draw_in_a_confined_child(options, source, target, out_fd);
     const int converter_status = wait_for_converter(source);
     end_on_signal(0);
     // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
+    failure = child.reading;
     if (failure.empty() && converter_status != 0)
         failure = "it could not be converted (the converter said why)";
+    if (failure.empty())
+        failure = child.drawing;
     return finish_thumbnail(options, target, out_fd, failure);
 }
 
