@@ -141,6 +141,7 @@ std::vector<EscapeOutcome> try_to_escape(const EscapeTargets& t)
         outcome("read ~/.ssh/id_rsa", read_from(t.home + "/.ssh/id_rsa")),
         outcome("read a file in a folder beside the input's", read_from(t.beside)),
         outcome("append to ~/.bashrc", append_to(t.home + "/.bashrc")),
+        outcome("append to the input itself", append_to(t.input)),
         outcome("create a file in /tmp", create_in(t.temporary_folder)),
         outcome("connect over TCP to a port on this machine", connect_over_tcp(t.tcp_port)),
         outcome("connect to a local socket by name", connect_locally(t.local_socket, false)),

@@ -1,6 +1,6 @@
 // What an exploited reader of a mesh file would try first, each attempt on a target a test set up
-// for it: read the user's secrets, change the user's files, reach the network, the session bus or
-// another process, start a shell. Used inside a test's own child and inside the real tools.
+// for it: read the user's secrets, change the user's files (the one it reads too), reach the
+// network, the session bus or another process, start a shell. Used inside a test's own child and inside the real tools.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 struct EscapeTargets {
+    std::string input;             // the file being read, which must stay as it is
     std::string home;              // holds .ssh/id_rsa and .bashrc
     std::string beside;            // a file in a folder beside the input's
     std::string temporary_folder;  // where a new file is tried: /tmp

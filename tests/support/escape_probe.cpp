@@ -33,6 +33,7 @@ std::string from_environment(const char* name)
 EscapeTargets targets_from_environment()
 {
     EscapeTargets t;
+    t.input = from_environment("OLVANTA_PROBE_INPUT");
     t.home = from_environment("HOME");
     t.beside = from_environment("OLVANTA_PROBE_BESIDE");
     t.temporary_folder = "/tmp";

@@ -1,6 +1,7 @@
 // The targets of the escape attempts, made for one test and taken down after it: a scratch home
 // with a key and a shell start-up file, a folder for the input and one beside it, a listening TCP
-// port, a listening local socket by name and an abstract one, and a process to stop or trace.
+// port, a listening local socket by name and an abstract one (never accepting, so their backlogs
+// are as long as the system allows), and a process to stop or trace.
 #pragma once
 
 #include <arpa/inet.h>
@@ -29,7 +30,7 @@ struct EscapeScene {
 inline int listening_socket(int family, const sockaddr* address, socklen_t length)
 {
     const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && (bind(fd, address, length) != 0 || listen(fd, 16) != 0)) {
+    if (fd >= 0 && (bind(fd, address, length) != 0 || listen(fd, SOMAXCONN) != 0)) {
         close(fd);
         return -1;
     }

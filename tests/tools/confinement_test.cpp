@@ -67,14 +67,16 @@ int terminal_to_try()
     return terminal;
 }
 
+const std::string model = "mtllib model.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
 class ConfinedChild : public testing::Test {
 protected:
     void SetUp() override
     {
         scene = make_escape_scene();
         scene.targets.terminal = terminal_to_try();
-        input = scene.input_dir + "/model.obj";
-        write_bytes(input, "mtllib model.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+        input = scene.targets.input = scene.input_dir + "/model.obj";
+        write_bytes(input, model);
         write_bytes(scene.input_dir + "/model.mtl", "newmtl a\n");
     }
 
@@ -93,7 +95,7 @@ protected:
     std::string input;
 };
 
-const std::size_t attempts_without_terminal = 10;
+const std::size_t attempts_without_terminal = 11;
 
 TEST_F(ConfinedChild, EveryEscapeIsRefusedOnceConfinedAsTheConverterConfinesItself)
 {
@@ -103,6 +105,7 @@ TEST_F(ConfinedChild, EveryEscapeIsRefusedOnceConfinedAsTheConverterConfinesItse
     for (const EscapeOutcome& o : outcomes)
         EXPECT_FALSE(o.done) << o.what;
     EXPECT_EQ(read_whole_file(scene.targets.home + "/.bashrc"), "# the user's own\n");
+    EXPECT_EQ(read_whole_file(input), model);
 }
 
 TEST_F(ConfinedChild, EveryEscapeWorksWithoutConfinement)
@@ -120,7 +123,7 @@ TEST_F(ConfinedChild, EachLayerAloneRefusesItsShare)
     const long abi = kernels_landlock();
     ASSERT_GE(abi, 1) << "this kernel has no Landlock; the tools' file rules cannot be checked here";
     const std::set<std::string> landlock_refuses = {
-        "read ~/.ssh/id_rsa", "read a file in a folder beside the input's", "append to ~/.bashrc",
+        "read ~/.ssh/id_rsa", "read a file in a folder beside the input's", "append to ~/.bashrc", "append to the input itself",
         "create a file in /tmp", "start /bin/sh", "trace another process of the same user"};
     const std::set<std::string> landlock_from_4 = {"connect over TCP to a port on this machine"};
     const std::set<std::string> landlock_from_6 = {"connect to an abstract local socket",

@@ -102,7 +102,7 @@ protected:
     std::string out_dir, report;
 };
 
-const std::size_t attempts = 10;
+const std::size_t attempts = 11;
 
 // The five runs a file manager or a shell makes every day on downloaded files: the processes that
 // must have opened what they read (by program name), and what the output begins with.
@@ -128,6 +128,7 @@ TEST_F(ToolsUnderAttack, EveryEscapeIsRefusedInEveryProcessThatReadsAndTheToolsS
     for (const auto& r : runs) {
         unlink(report.c_str());
         const std::string input = scene.input_dir + "/" + r.input, output = out_dir + "/" + r.output;
+        const std::string before = read_whole_file(input);
         EXPECT_EQ(run_attacked({r.tool, input, output}, input), 0) << r.what;
         EXPECT_EQ(read_whole_file(output).rfind(r.output_begins, 0), 0u) << r.what << ": the output is whole";
         const std::vector<ProbeReport> reports = reports_in(read_whole_file(report));
@@ -140,6 +141,7 @@ TEST_F(ToolsUnderAttack, EveryEscapeIsRefusedInEveryProcessThatReadsAndTheToolsS
         }
         EXPECT_EQ(readers, r.readers) << r.what << ": the processes that opened what they read";
         EXPECT_EQ(read_whole_file(scene.targets.home + "/.bashrc"), "# the user's own\n") << r.what;
+        EXPECT_EQ(read_whole_file(input), before) << r.what << ": the input is as it was";
     }
 }
 
