@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "confine_to_reading.h"
+#include "confined_child.h"
 #include "escape_scene.h"
 #include "landlock_rules.h"
 #include "refused_calls.h"
@@ -253,6 +254,109 @@ TEST(ConfinementPlaces, TheInputsFolderUnlessItIsTheHomeOrTheRoot)
     if (old_home)
         setenv("HOME", kept.c_str(), 1);
     remove_directory(dir);
+}
+
+} // namespace
+
+namespace {
+
+int question_pid_fd = -1; // where the question's child says its pid
+
+bool say_pid_and_yes(const std::string&)
+{
+    const pid_t pid = getpid();
+    return write(question_pid_fd, &pid, sizeof pid) == ssize_t(sizeof pid);
+}
+
+// The reading: its pid, the number it was handed, what it read through the handed descriptor,
+// and whether the file it was not named could be read.
+std::string unnamed_file;
+
+int report_reading(int handed_fd, int number, int report_fd)
+{
+    char got[16] = {};
+    const ssize_t n = handed_fd >= 0 ? read(handed_fd, got, sizeof got - 1) : 0;
+    const int unnamed = open(unnamed_file.c_str(), O_RDONLY);
+    const std::string said = std::to_string(getpid()) + " " + std::to_string(number) + " " +
+                             std::string(got, n > 0 ? std::size_t(n) : 0) + " " + (unnamed >= 0 ? "read" : "refused");
+    return write(report_fd, said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1;
+}
+
+std::string everything_from(int fd)
+{
+    std::string all;
+    char block[256];
+    for (ssize_t got; (got = read(fd, block, sizeof block)) > 0;)
+        all.append(block, std::size_t(got));
+    return all;
+}
+
+bool no_child_left()
+{
+    return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
+
+class ConfinedChildren : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = temporary_directory();
+        named = dir + "/named.m";
+        unnamed_file = dir + "/unnamed.m";
+        write_bytes(named, "Vertex 1 0 0 0\n");
+        write_bytes(unnamed_file, "secret\n");
+        ASSERT_EQ(pipe(pids), 0);
+        question_pid_fd = pids[1];
+        ASSERT_EQ(pipe(handed), 0);
+        ASSERT_EQ(write(handed[1], "mesh", 4), 4);
+        close(handed[1]);
+    }
+
+    void TearDown() override
+    {
+        for (const int fd : {pids[0], pids[1], handed[0]})
+            close(fd);
+        remove_directory(dir);
+    }
+
+    std::string dir, named;
+    int pids[2] = {-1, -1}, handed[2] = {-1, -1};
+};
+
+// The file is looked at and read by one confined process: the one that answered reads.
+TEST_F(ConfinedChildren, TheChildThatAnsweredIsTheOneThatReads)
+{
+    keep_next_confined_child_for(report_reading);
+    ASSERT_TRUE(ask_confined(say_pid_and_yes, named));
+    pid_t asked = 0;
+    ASSERT_EQ(read(pids[0], &asked, sizeof asked), ssize_t(sizeof asked));
+    const ConfinedReader reader = start_confined_reading(report_reading, {named}, handed[0], 7);
+    ASSERT_GT(reader.pid, 0);
+    EXPECT_EQ(everything_from(reader.report_fd), std::to_string(asked) + " 7 mesh refused");
+    close(reader.report_fd);
+    waitpid(reader.pid, nullptr, 0);
+    EXPECT_TRUE(no_child_left());
+}
+
+// Where nothing was asked, a new child confines itself to what it is named before it reads.
+TEST_F(ConfinedChildren, WithoutAQuestionANewChildConfinesItselfToReading)
+{
+    const ConfinedReader reader = start_confined_reading(report_reading, {named}, handed[0], 3);
+    ASSERT_GT(reader.pid, 0);
+    EXPECT_EQ(everything_from(reader.report_fd), std::to_string(reader.pid) + " 3 mesh refused");
+    close(reader.report_fd);
+    waitpid(reader.pid, nullptr, 0);
+}
+
+// A child kept but never handed its reading ends when the next question is asked; a question
+// asked without keeping leaves no child behind.
+TEST_F(ConfinedChildren, NoChildIsLeftBehind)
+{
+    keep_next_confined_child_for(report_reading);
+    EXPECT_TRUE(ask_confined(say_pid_and_yes, named));
+    EXPECT_FALSE(no_child_left()) << "the kept child waits for its reading";
+    EXPECT_TRUE(ask_confined(say_pid_and_yes, named));
+    EXPECT_TRUE(no_child_left());
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -51,31 +50,6 @@ bool read_whole(int fd, void* into, std::size_t size)
     return true;
 }
 
-// Runs `work` in a child that ends with the caller and reads `size` bytes of what it writes;
-// false when they did not all come.
-using ChildWork = bool (*)(int answer_fd, const void* context);
-
-bool answer_of_child(ChildWork work, const void* context, void* answer, std::size_t size)
-{
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return false;
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(ends[0]);
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        _exit(getppid() == parent && work(ends[1], context) ? 0 : 1);
-    }
-    close(ends[1]);
-    const bool answered = pid > 0 && read_whole(ends[0], answer, size);
-    close(ends[0]);
-    if (pid > 0)
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    return answered;
-}
-
 std::string landlock_words(const ReadingConfinement& got)
 {
     if (!got.landlock_files)
@@ -105,30 +79,24 @@ ReadingConfinement confine_to_reading(const std::vector<std::string>& readable)
 
 ReadingConfinement confinement_on_offer()
 {
-    const ChildWork confine_and_say = [](int answer_fd, const void*) {
-        const ReadingConfinement got = confine_to_reading({});
-        return write(answer_fd, &got, sizeof got) == ssize_t(sizeof got);
-    };
     ReadingConfinement got;
-    if (!answer_of_child(confine_and_say, nullptr, &got, sizeof got))
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return got;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[0]);
+        const ReadingConfinement child = confine_to_reading({});
+        _exit(write(ends[1], &child, sizeof child) == ssize_t(sizeof child) ? 0 : 1);
+    }
+    close(ends[1]);
+    if (pid > 0 && !read_whole(ends[0], &got, sizeof got))
         got = ReadingConfinement{};
+    close(ends[0]);
+    if (pid > 0)
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
     return got;
-}
-
-bool ask_confined(FileQuestion question, const std::string& path)
-{
-    struct Asked {
-        FileQuestion question;
-        const std::string* path;
-    } const asked{question, &path};
-    const ChildWork confine_and_answer = [](int answer_fd, const void* context) {
-        const Asked& a = *static_cast<const Asked*>(context);
-        confine_to_reading({*a.path});
-        const char answer = a.question(*a.path) ? 'y' : 'n';
-        return write(answer_fd, &answer, 1) == 1;
-    };
-    char answer = 'n';
-    return answer_of_child(confine_and_answer, &asked, &answer, 1) && answer == 'y';
 }
 
 std::string describe_confinement(const ReadingConfinement& got)

@@ -26,12 +26,6 @@ ReadingConfinement confine_to_reading(const std::vector<std::string>& readable);
 // took; the caller itself stays as it was.
 ReadingConfinement confinement_on_offer();
 
-// Whether `question` holds of the file `path`, asked of a child that confines itself to reading
-// that file first: the caller itself reads nothing of it. False too when no child could be
-// started, or it died.
-using FileQuestion = bool (*)(const std::string& path);
-bool ask_confined(FileQuestion question, const std::string& path);
-
 // One line's words, as --version prints them after "confinement: ".
 std::string describe_confinement(const ReadingConfinement& got);
 

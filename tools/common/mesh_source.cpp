@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "confine_to_reading.h"
+#include "confined_child.h"
 #include "mesh/family_reader.h"
 #include "mesh/mesh_reader.h"
 

@@ -1,10 +1,9 @@
-// The child says why it made no picture on a pipe, after 'r' for the reading and 'd' for the rest:
-// the parent names a reading's failure before the converter's, and a drawing's after it.
+// The child that read the file's start for the converter's decision, kept confined, is the one
+// that draws; only where no decision was made is a new child confined for it. It says why it
+// made no picture, after 'r' for the reading and 'd' for the rest: the parent names a reading's
+// failure before the converter's, and a drawing's after it.
 #include "confined_drawing.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +12,7 @@
 #include <cstring>
 
 #include "cleanup_on_signal.h"
-#include "confine_to_reading.h"
+#include "confined_child.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
 #include "offscreen_context.h"
@@ -47,11 +46,11 @@ bool write_picture(std::FILE* out, const void* what)
     return write_rgba_png(picture.size, picture.size, picture.rgba.data(), out);
 }
 
-std::string read_mesh(MeshSource& source)
+std::string read_mesh(const std::string& name, int fd, bool converted)
 {
-    const ReadReport report =
-        read_mesh_file(source.name, mesh_store, source.converter > 0 ? most_converted_list_bytes : most_list_bytes);
-    close(source.fd); // a converter still writing gets no further
+    const ReadReport report = read_mesh_file(name, mesh_store, converted ? most_converted_list_bytes : most_list_bytes);
+    if (fd >= 0)
+        close(fd); // a converter still writing gets no further
     return reading_failure(report);
 }
 
@@ -73,24 +72,31 @@ std::string draw_and_write(const ThumbnailOptions& options, const OutputTarget& 
     return "";
 }
 
-// The only process that reads the input's bytes (or the converter's): confined before it reads,
-// so whatever the file does to the reader or to Mesa stays within the picture it writes. On
-// `report_fd` it says why there is no picture, after 'r' for the reading and 'd' for the rest.
-[[noreturn]] void draw_confined(const ThumbnailOptions& options, MeshSource source, const OutputTarget& target,
-                                int out_fd, int report_fd, pid_t parent)
+// What the drawing child needs from before it was started: set before the converter's decision,
+// whose confined child may be the one that draws.
+struct DrawingJob {
+    const ThumbnailOptions* options = nullptr;
+    const OutputTarget* target = nullptr;
+    int out_fd = -1;
+};
+
+DrawingJob job;
+
+// The only process that reads the input's bytes (or the converter's, on `converters_fd`): it was
+// confined before it read anything, so whatever the file does to the reader or to Mesa stays
+// within the picture it writes. On `report_fd` it says why there is no picture, after 'r' for
+// the reading and 'd' for the rest.
+int read_and_draw(int converters_fd, int converted, int report_fd)
 {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(1);
     end_by_default_on_signals();
-    confine_to_reading({source.name});
-    std::string failure = read_mesh(source);
+    const std::string name = converters_fd >= 0 ? "/dev/fd/" + std::to_string(converters_fd) : job.options->input;
+    std::string failure = read_mesh(name, converters_fd, converted != 0);
     if (!failure.empty())
         failure = "r" + failure;
-    else if (failure = draw_and_write(options, target, out_fd); !failure.empty())
+    else if (failure = draw_and_write(*job.options, *job.target, job.out_fd); !failure.empty())
         failure = "d" + failure;
     const ssize_t said = write(report_fd, failure.data(), failure.size());
-    _exit(failure.empty() && said == 0 ? 0 : 1);
+    return failure.empty() && said == 0 ? 0 : 1;
 }
 
 std::string read_available(int fd)
@@ -119,33 +125,27 @@ DrawingFailure failure_of(const std::string& said, int status)
 
 } // namespace
 
-DrawingFailure draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource& source,
-                                       const OutputTarget& target, int out_fd)
+void prepare_confined_drawing(const ThumbnailOptions& options, const OutputTarget& target, int out_fd)
 {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
-        return {"", std::strerror(errno)};
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(report[0]);
-        draw_confined(options, source, target, out_fd, report[1], parent);
-    }
-    close(report[1]);
+    job = DrawingJob{&options, &target, out_fd};
+    keep_next_confined_child_for(read_and_draw);
+}
+
+DrawingFailure draw_in_a_confined_child(MeshSource& source)
+{
+    const ConfinedReader reader =
+        start_confined_reading(read_and_draw, {job.options->input}, source.fd, source.converter > 0 ? 1 : 0);
     if (source.fd >= 0)
         close(source.fd); // the child's alone now: should it end, the converter is not left waiting
     source.fd = -1;
-    if (pid < 0) {
-        close(report[0]);
+    if (reader.pid < 0)
         return {"", std::strerror(errno)};
-    }
-    kill_first_on_signal(pid);
-    const std::string said = read_available(report[0]);
-    close(report[0]);
+    kill_first_on_signal(reader.pid);
+    const std::string said = read_available(reader.report_fd);
+    close(reader.report_fd);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(reader.pid, &status, 0) < 0 && errno == EINTR) {
     }
     kill_first_on_signal(0);
     return failure_of(said, status);
 }
-

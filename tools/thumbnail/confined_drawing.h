@@ -1,5 +1,5 @@
-// The thumbnailer's only reader of the file's bytes: a child process that confines itself before
-// it reads, reads the mesh (the file, or the converter's pipe), draws it with Mesa's software
+// The thumbnailer's only reader of the file's bytes: a child process confined before it reads,
+// which reads the mesh (the file, or the converter's pipe), draws it with Mesa's software
 // rasteriser and writes the picture into the output its parent opened for it. Whatever the file
 // does to the reader or to Mesa stays within that picture.
 #pragma once
@@ -17,7 +17,11 @@ struct DrawingFailure {
     std::string drawing;
 };
 
-// Runs the child and waits for it. The converter's pipe, `source.fd`, is the child's alone after
-// (closed here). A signal that ends this process kills and waits for the child first.
-DrawingFailure draw_in_a_confined_child(const ThumbnailOptions& options, MeshSource& source,
-                                        const OutputTarget& target, int out_fd);
+// Before the mesh source is opened: the child that looks at the file's start for it stays to
+// read, draw and write into `out_fd`. `options` and `target` must outlive the drawing.
+void prepare_confined_drawing(const ThumbnailOptions& options, const OutputTarget& target, int out_fd);
+
+// Hands the source to that child (or to a new one, confined to reading the input, when the
+// source was opened without looking) and waits for it. The converter's pipe, `source.fd`, is the
+// child's alone after (closed here). A signal that ends this process kills the child first.
+DrawingFailure draw_in_a_confined_child(MeshSource& source);

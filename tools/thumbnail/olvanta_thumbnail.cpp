@@ -116,12 +116,13 @@ int make_thumbnail(const ThumbnailOptions& options)
     const int out_fd = open_thumbnail_output(options, target, failure);
     if (out_fd < 0)
         return refuse(failure);
+    prepare_confined_drawing(options, target, out_fd);
     MeshSource source;
     if (!open_mesh_source(options.input, source, failure,
                           {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)}))
         return finish_thumbnail(options, target, out_fd, failure);
     end_on_signal(source.converter);
-    const DrawingFailure child = draw_in_a_confined_child(options, source, target, out_fd);
+    const DrawingFailure child = draw_in_a_confined_child(source);
     const int converter_status = wait_for_converter(source);
     end_on_signal(0);
     // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
