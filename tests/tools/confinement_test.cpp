@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <seccomp.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -147,6 +148,61 @@ TEST_F(ConfinedChild, EachLayerAloneRefusesItsShare)
     }
     for (const EscapeOutcome& o : seccomp)
         EXPECT_EQ(o.done, seccomp_leaves.count(o.what) == 1) << "seccomp alone: " << o.what;
+}
+
+// A host sandbox of its own that refuses one of the kernel's means: the tools keep the rest, say
+// what they got, and still read. Each host filter answers as such sandboxes do.
+void refuse_landlock_as_a_host_would()
+{
+    scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
+    for (const int call : {SCMP_SYS(landlock_create_ruleset), SCMP_SYS(landlock_add_rule), SCMP_SYS(landlock_restrict_self)})
+        seccomp_rule_add(host, SCMP_ACT_ERRNO(ENOSYS), call, 0);
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    seccomp_load(host);
+    seccomp_release(host);
+}
+
+void refuse_seccomp_as_a_host_would()
+{
+    scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
+    seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(seccomp), 0);
+    seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP));
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    seccomp_load(host);
+    seccomp_release(host);
+}
+
+TEST_F(ConfinedChild, UnderAHostThatRefusesAPartItKeepsTheRestAndStillReads)
+{
+    const long abi = kernels_landlock();
+    ASSERT_GE(abi, 6) << "the rest of the set is checked where the kernel has it all";
+    const struct {
+        const char* host;
+        void (*refuse)();
+        const char* words;
+        std::set<std::string> still_done; // the part's own escapes, now open
+    } hosts[] = {
+        {"no Landlock", refuse_landlock_as_a_host_would, "no new privileges, seccomp filter, no Landlock",
+         {"read ~/.ssh/id_rsa", "read a file in a folder beside the input's"}},
+        {"no seccomp", refuse_seccomp_as_a_host_would, "", {"connect to a local socket by name", "fake input on the terminal"}},
+    };
+    for (const auto& h : hosts) {
+        const std::string said = written_by_child([&] {
+            h.refuse();
+            const ReadingConfinement got = confine_to_reading(input_and_its_folder(input));
+            const std::string input_read = read_whole_file(input) == model ? "input read\n" : "input unread\n";
+            return describe_confinement(got) + "\n" + input_read + outcome_lines(try_to_escape(scene.targets));
+        });
+        const std::size_t first_end = said.find('\n');
+        const std::string words = said.substr(0, first_end);
+        EXPECT_EQ(words, *h.words ? h.words
+                                  : "no new privileges, no seccomp filter, Landlock ABI " + std::to_string(abi) +
+                                        " (files, TCP, signals, abstract sockets)")
+            << h.host;
+        EXPECT_NE(said.find("input read\n"), std::string::npos) << h.host;
+        for (const EscapeOutcome& o : parse_outcome_lines(said.substr(said.find('\n', first_end + 1) + 1)))
+            EXPECT_EQ(o.done, h.still_done.count(o.what) == 1) << h.host << ": " << o.what;
+    }
 }
 
 // What a confined reader still needs: its input by every name it comes by, its companions, the
