@@ -162,6 +162,15 @@ void refuse_landlock_as_a_host_would()
     seccomp_release(host);
 }
 
+void refuse_restricting_as_a_host_would()
+{
+    scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
+    seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(landlock_restrict_self), 0);
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    seccomp_load(host);
+    seccomp_release(host);
+}
+
 void refuse_seccomp_as_a_host_would()
 {
     scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
@@ -184,6 +193,8 @@ TEST_F(ConfinedChild, UnderAHostThatRefusesAPartItKeepsTheRestAndStillReads)
     } hosts[] = {
         {"no Landlock", refuse_landlock_as_a_host_would, "no new privileges, seccomp filter, no Landlock",
          {"read ~/.ssh/id_rsa", "read a file in a folder beside the input's"}},
+        {"a ruleset, but no restriction", refuse_restricting_as_a_host_would,
+         "no new privileges, seccomp filter, no Landlock", {"read ~/.ssh/id_rsa", "read a file in a folder beside the input's"}},
         {"no seccomp", refuse_seccomp_as_a_host_would, "", {"connect to a local socket by name", "fake input on the terminal"}},
     };
     for (const auto& h : hosts) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,29 @@ TEST_F(ToolsUnderAttack, InputsNamedByTheirDescriptorAreStillRead)
     for (const ProbeReport& p : reports_in(read_whole_file(report)))
         for (const EscapeOutcome& o : p.outcomes)
             EXPECT_FALSE(o.done) << p.process << ": " << o.what;
+}
+
+// A mesh arriving through a FIFO is read as a stream, with no look at its start: the drawing child
+// is a new one, which confines itself before it opens the FIFO.
+TEST_F(ToolsUnderAttack, AMeshThroughAFifoIsReadConfinedToo)
+{
+    const std::string fifo = scene.input_dir + "/stream.m", output = out_dir + "/stream.png";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const std::string mesh = read_whole_file(scene.input_dir + "/torus.m");
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        _exit(fd >= 0 && write(fd, mesh.data(), mesh.size()) == ssize_t(mesh.size()) ? 0 : 1);
+    }
+    EXPECT_EQ(run_attacked({OLVANTA_THUMBNAIL_PATH, fifo, output}, fifo), 0);
+    kill(writer, SIGKILL); // should the thumbnailer never have opened the FIFO
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(read_whole_file(output).rfind("\x89PNG", 0), 0u);
+    const std::vector<ProbeReport> reports = reports_in(read_whole_file(report));
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports[0].outcomes.size(), attempts);
+    for (const EscapeOutcome& o : reports[0].outcomes)
+        EXPECT_FALSE(o.done) << o.what;
 }
 
 // The control: a program that confines nothing, with the same library on the same input.

@@ -121,7 +121,7 @@ TEST(ThumbnailView, FitsWhatIsDrawnWhateverItsSizeAndPlace)
     }
 }
 
-// glRotate's matrix, by rows, for `degrees` about the unit axis (x, y, z), as the GL specification
+// glRotate's matrix, by rows, for `degrees` about the unit axis (x, y, z), as its manual page
 // writes it: worked out apart from the thumbnailer's own turning, so the check does not share it.
 std::vector<double> gl_rotation(double degrees, double x, double y, double z)
 {
