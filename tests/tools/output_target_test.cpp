@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filled_output.h"
 #include "output_target.h"
 #include "scratch_folder.h"
 #include "test_files.h"
@@ -225,6 +226,100 @@ TEST(OutputTarget, AFilledFileIsEmptiedAgainWhenTheWritingFails)
     EXPECT_FALSE(write_planned_output(target, "olvanta-test", half_then_fail, nullptr, reason));
     EXPECT_EQ(reason, std::strerror(ENOSPC));
     EXPECT_EQ(read_whole_file(path), "");
+    remove_directory(dir);
+}
+
+} // namespace
+
+namespace {
+
+// Only this user's own empty file with a single name is filled in place; any other is replaced.
+TEST(OutputTarget, FillsOnlyAnEmptyFileOfThisUsersWithASingleName)
+{
+    ASSERT_EQ(geteuid(), 0u) << "files of another user are made here by root";
+    const std::string dir = temporary_directory(), path = dir + "/thumbnail.png";
+    const struct {
+        const char* what;
+        std::string content;
+        uid_t owner;
+        bool second_name;
+        OutputKind kind;
+    } cases[] = {
+        {"empty, this user's, one name", "", 0, false, OutputKind::filled},
+        {"empty, this user's, a second name", "", 0, true, OutputKind::replaced},
+        {"empty, another user's", "", 65534, false, OutputKind::replaced},
+        {"not empty, this user's", "old", 0, false, OutputKind::replaced},
+    };
+    for (const auto& c : cases) {
+        write_bytes(path, c.content);
+        ASSERT_EQ(chown(path.c_str(), c.owner, c.owner), 0);
+        if (c.second_name) {
+            ASSERT_EQ(link(path.c_str(), (dir + "/second.png").c_str()), 0);
+        }
+        OutputTarget target;
+        std::string reason;
+        ASSERT_TRUE(plan_output(path, target, reason)) << reason;
+        fill_if_empty(target);
+        EXPECT_EQ(target.kind, c.kind) << c.what;
+        unlink(path.c_str());
+        unlink((dir + "/second.png").c_str());
+    }
+    remove_directory(dir);
+}
+
+// Between the plan and the opening the name may come to lead elsewhere: the file then opened is
+// checked again, and one that no longer qualifies is replaced instead.
+TEST(OutputTarget, AFileThatStopsQualifyingBeforeItIsOpenedIsReplaced)
+{
+    const std::string dir = temporary_directory(), path = dir + "/thumbnail.png";
+    write_bytes(path, "");
+    OutputTarget target;
+    std::string reason;
+    ASSERT_TRUE(plan_output(path, target, reason)) << reason;
+    fill_if_empty(target);
+    ASSERT_EQ(target.kind, OutputKind::filled);
+    ASSERT_EQ(link(path.c_str(), (dir + "/second.png").c_str()), 0);
+    const std::string text = "picture";
+    ASSERT_TRUE(write_planned_output(target, "olvanta-test", write_text, &text, reason)) << reason;
+    EXPECT_EQ(target.kind, OutputKind::replaced);
+    EXPECT_EQ(read_whole_file(path), "picture");
+    EXPECT_EQ(read_whole_file(dir + "/second.png"), "");
+    remove_directory(dir);
+}
+
+// A new file gets what the umask leaves of 0666, as any program's new file does; a replaced file
+// keeps its own permissions, whatever the umask.
+TEST(OutputTarget, ANewFileTakesTheUmaskAndAReplacedOneKeepsItsPermissions)
+{
+    const std::string dir = temporary_directory();
+    const mode_t old_mask = umask(022);
+    const struct {
+        const char* what;
+        int existing_mode; // -1: no file yet
+        mode_t mask;
+        unsigned expected;
+    } cases[] = {
+        {"new, usual umask", -1, 022, 0644},
+        {"new, private umask", -1, 077, 0600},
+        {"existing 0600, usual umask", 0600, 022, 0600},
+        {"existing 0664, usual umask", 0664, 022, 0664},
+        {"existing 0640, private umask", 0640, 077, 0640},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir + "/out.m";
+        unlink(path.c_str());
+        if (c.existing_mode >= 0) {
+            write_bytes(path, "old\n");
+            chmod(path.c_str(), mode_t(c.existing_mode));
+        }
+        umask(c.mask);
+        std::string reason;
+        ASSERT_TRUE(write_through(path, "mesh\n", reason)) << c.what << ": " << reason;
+        struct stat info {};
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.expected) << c.what;
+    }
+    umask(old_mask);
     remove_directory(dir);
 }
 

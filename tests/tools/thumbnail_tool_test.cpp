@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <sstream>
@@ -223,6 +225,10 @@ TEST_F(Thumbnailer, RefusesWithinTenSecondsAndOneGibibyteAndWritesNothing)
     write_bytes(dir + "/noise.m", noise);
     write_bytes(dir + "/points.m", "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1 0 0 {normal=(0 0 1)}\n");
     write_bytes(dir + "/one-point.m", "Vertex 1 2 2 2 {normal=(0 0 1)}\nFace 1 1 1 1\n");
+    // A whole torus that the reader must give up on after it: a picture of the part read would
+    // pass for the file's.
+    write_bytes(dir + "/cut-short.m",
+                read_whole_file(dir + "/torus.m") + "Vertex 9999 0 0 " + std::string(std::size_t(2) << 20, '7') + "\n");
     mkfifo((dir + "/endless.m").c_str(), 0600);
     mkfifo((dir + "/silent.m").c_str(), 0600);
     // The endless one never stops writing records; the silent one is held open and says nothing.
@@ -243,6 +249,7 @@ TEST_F(Thumbnailer, RefusesWithinTenSecondsAndOneGibibyteAndWritesNothing)
     } cases[] = {
         {"sparse.m", 1},  {"sparse-raw.m", 1}, {"damaged.stl", 10}, {"noise.m", 10},
         {"points.m", 10}, {"one-point.m", 10}, {"endless.m", 10},    {"silent.m", 10},
+        {"cut-short.m", 10},
     };
     for (const auto& c : cases) {
         const TimedRun run = thumbnail(c.input, "out.png", 256);
@@ -297,6 +304,139 @@ TEST_F(Thumbnailer, KilledItLeavesNothing)
     EXPECT_EQ(directory_entries(dir), (std::vector<std::string>{"cube.obj", "made-by-host.png", "raw.m", "silent.m",
                                                                 "tet.stl", "torus.m"}));
     EXPECT_EQ(read_whole_file(dir + "/made-by-host.png"), "");
+}
+
+// Started with the picture's writing stalled half way (the stalled_picture library): the pid,
+// once the output holds the half picture, or -1.
+pid_t start_stalled(const std::string& input, const std::string& output)
+{
+    int told[2];
+    if (pipe(told) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(told[0]);
+        setenv("LD_PRELOAD", OLVANTA_STALLED_PICTURE, 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        setenv("OLVANTA_STALL_REPORT_FD", std::to_string(told[1]).c_str(), 1);
+        execl(thumbnailer.c_str(), thumbnailer.c_str(), input.c_str(), output.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(told[1]);
+    char said[8] = {};
+    const bool begun = read(told[0], said, 6) == 6 && std::string(said) == "begun\n";
+    close(told[0]);
+    if (!begun) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return pid;
+}
+
+off_t size_of(int fd)
+{
+    struct stat info {};
+    return fstat(fd, &info) == 0 ? info.st_size : -1;
+}
+
+// A host's empty file is written into; should the thumbnailer be ended while it writes, by a
+// signal or by its own deadline, the host reads back nothing rather than half a picture.
+TEST_F(Thumbnailer, EndedWhileFillingTheHostsFileLeavesItEmptyAgain)
+{
+    const struct {
+        const char* how;
+        int signal; // 0: the deadline ends it
+        int status;
+    } endings[] = {
+        {"SIGTERM", SIGTERM, 128 + SIGTERM},
+        {"SIGINT", SIGINT, 128 + SIGINT},
+        {"SIGHUP", SIGHUP, 128 + SIGHUP},
+        {"the deadline", 0, 1},
+    };
+    for (const auto& e : endings) {
+        const std::string output = dir + "/made-by-host.png";
+        write_bytes(output, "");
+        const int host = open(output.c_str(), O_RDONLY);
+        const pid_t pid = start_stalled(dir + "/torus.m", output);
+        ASSERT_GT(pid, 0) << e.how;
+        EXPECT_GT(size_of(host), 0) << e.how << ": half a picture is in the file while it is written";
+        if (e.signal)
+            kill(pid, e.signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), e.status) << e.how;
+        EXPECT_EQ(size_of(host), 0) << e.how << ": the host reads nothing";
+        EXPECT_EQ(directory_entries(dir).size(), inputs.size() + 1) << e.how << ": nothing else is left";
+        close(host);
+        unlink(output.c_str());
+    }
+}
+
+// A new picture ended half way is never named: nothing is left, whatever ended it.
+TEST_F(Thumbnailer, EndedWhileWritingANewPictureLeavesNothing)
+{
+    for (const int signal_number : {SIGTERM, SIGINT}) {
+        const pid_t pid = start_stalled(dir + "/torus.m", dir + "/new.png");
+        ASSERT_GT(pid, 0);
+        kill(pid, signal_number);
+        waitpid(pid, nullptr, 0);
+        EXPECT_EQ(directory_entries(dir), inputs) << strsignal(signal_number);
+    }
+}
+
+uid_t nobody_uid()
+{
+    const passwd* nobody = getpwnam("nobody");
+    return nobody ? nobody->pw_uid : uid_t(-1);
+}
+
+// Only this user's own empty file with a single name is filled in place; any other empty file
+// is replaced, so no picture is written where another user, or another name, can reach it. The
+// held descriptor is the file's maker (or its other owner) reading it back.
+TEST_F(Thumbnailer, FillsOnlyItsOwnEmptyFileWithASingleName)
+{
+    ASSERT_EQ(geteuid(), 0u) << "a second user is needed: these cases run as root";
+    chmod(dir.c_str(), 0755);
+    const std::string shared = dir + "/shared";
+    mkdir(shared.c_str(), 0755);
+    chmod(shared.c_str(), 01777); // as /tmp is
+    const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+    const struct {
+        const char* what;
+        uid_t owner;
+        bool second_name;
+        std::string run_as;
+        int status;
+        bool filled; // the held file gets the picture
+    } cases[] = {
+        {"its own file", 0, false, "", 0, true},
+        {"its own file with a second name", 0, true, "", 0, false},
+        {"another user's file", nobody_uid(), false, "", 0, false},
+        {"another user's file, run as nobody", 0, false, as_nobody, 1, false},
+    };
+    for (const auto& c : cases) {
+        const std::string output = shared + "/out.png", other_name = dir + "/other-name.png";
+        write_bytes(output, "");
+        chmod(output.c_str(), 0666);
+        ASSERT_EQ(chown(output.c_str(), c.owner, c.owner == 0 ? 0 : gid_t(65534)), 0) << c.what;
+        if (c.second_name) {
+            ASSERT_EQ(link(output.c_str(), other_name.c_str()), 0);
+        }
+        const int held = open(output.c_str(), O_RDONLY);
+        const TimedRun run = run_timed(c.run_as + "'" + thumbnailer + "' '" + dir + "/torus.m' '" + output + "'");
+        EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
+        EXPECT_EQ(size_of(held) > 0, c.filled) << c.what;
+        if (c.second_name) {
+            EXPECT_EQ(read_whole_file(other_name), "") << c.what << ": the other name";
+        }
+        Picture picture;
+        EXPECT_EQ(read_rgba(output, picture), c.status == 0) << c.what << ": a picture under the name";
+        EXPECT_EQ(directory_entries(shared), std::vector<std::string>{"out.png"}) << c.what;
+        close(held);
+        unlink(output.c_str());
+        unlink(other_name.c_str());
+    }
 }
 
 } // namespace

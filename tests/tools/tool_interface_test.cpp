@@ -2,6 +2,9 @@
 // checked in the fast layer rather than only when the package is built.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <regex>
 #include <string>
@@ -10,23 +13,36 @@
 
 namespace {
 
+// What this machine's kernel offers, asked of the kernel itself: the tools that read untrusted
+// files must say they got all of it.
+std::string confinement_line()
+{
+    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1U);
+    std::string landlock = "no Landlock";
+    if (abi > 0)
+        landlock = "Landlock ABI " + std::to_string(abi) + " (files" + (abi >= 4 ? ", TCP" : "") +
+                   (abi >= 6 ? ", signals, abstract sockets" : "") + ")";
+    return "confinement: no new privileges, seccomp filter, " + landlock + "\n";
+}
+
 TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
 {
     const struct {
         const char* name;
         const char* path;
         const char* usage;
+        bool confines; // reads files it did not write
     } tools[] = {
-        {"olvanta-convert", OLVANTA_CONVERT_PATH, "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"},
-        {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n"},
-        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [--as-is] [GLUT OPTIONS] FILE\n"},
-        {"olvanta-thumbnail", OLVANTA_THUMBNAIL_PATH, "usage: olvanta-thumbnail [-s SIZE] MESH OUT.png\n"},
-        {"olvanta-gen", OLVANTA_GENERATOR_PATH, "usage: olvanta-gen RINGS SIDES"},
+        {"olvanta-convert", OLVANTA_CONVERT_PATH, "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n", true},
+        {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n", false},
+        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [--as-is] [GLUT OPTIONS] FILE\n", false},
+        {"olvanta-thumbnail", OLVANTA_THUMBNAIL_PATH, "usage: olvanta-thumbnail [-s SIZE] MESH OUT.png\n", true},
+        {"olvanta-gen", OLVANTA_GENERATOR_PATH, "usage: olvanta-gen RINGS SIDES", false},
     };
     for (const auto& t : tools) {
         const CommandRun version = run_command(std::string("'") + t.path + "' --version");
         EXPECT_EQ(version.status, 0) << t.name;
-        EXPECT_EQ(version.out, std::string(t.name) + " " + OLVANTA_VERSION + "\n");
+        EXPECT_EQ(version.out, std::string(t.name) + " " + OLVANTA_VERSION + "\n" + (t.confines ? confinement_line() : ""));
         EXPECT_EQ(version.err, "") << t.name;
         const CommandRun help = run_command(std::string("'") + t.path + "' --help");
         EXPECT_EQ(help.status, 0) << t.name;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "confined_child.h"
 #include "memory_copy.h"
 
 namespace {
@@ -77,13 +78,34 @@ int open_input(const std::string& path, const SourceOptions& options, MeshSource
     return -1;
 }
 
+// In a child confined to reading the input: the file's bytes are parsed nowhere else. The
+// judgement comes back as the record's own bytes.
+std::string judgement_of(const std::string& name)
+{
+    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    FormJudgement judgement;
+    judgement.in_viewers_form = false;
+    struct stat info {};
+    if (fd >= 0 && fstat(fd, &info) == 0) {
+        const std::uint64_t size = std::uint64_t(std::max<off_t>(info.st_size, 0));
+        const int parts = size < worth_parts ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        judgement = judge_file(fd, size, parts);
+    }
+    if (fd >= 0)
+        close(fd);
+    return std::string(reinterpret_cast<const char*>(&judgement), sizeof judgement);
+}
+
+// Not in the form when no confined child could judge: the converter, confined itself, reads it.
 FormJudgement judge_input(int fd)
 {
-    struct stat info {};
-    fstat(fd, &info);
-    const std::uint64_t size = std::uint64_t(std::max<off_t>(info.st_size, 0));
-    const int parts = size < worth_parts ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-    return judge_file(fd, size, parts);
+    FormJudgement judgement;
+    std::string answer;
+    if (inquire_confined(judgement_of, descriptor_name(fd), answer) && answer.size() == sizeof judgement)
+        std::memcpy(&judgement, answer.data(), sizeof judgement);
+    else
+        judgement.in_viewers_form = false;
+    return judgement;
 }
 
 // The converter's options: the caller's, then how to fit. Empty `fitted` unless known now.

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "cleanup_on_signal.h"
+#include "filled_output.h"
 
 namespace {
 
@@ -178,6 +179,25 @@ std::string temporary_prefix(const OutputTarget& target, const std::string& tool
     return directory_of(target.path) + "/." + tool + "-";
 }
 
+// A new file beside the target: unnamed where the system allows, else under a temporary name.
+int open_replacement(OutputTarget& target, const std::string& tool)
+{
+    int fd = open_unnamed(target);
+    target.unnamed = fd >= 0;
+    if (fd < 0) {
+        std::string temporary = temporary_prefix(target, tool) + "XXXXXX";
+        fd = mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            target.temporary = temporary;
+            remove_on_signal(temporary.c_str());
+        }
+    }
+    if (fd >= 0)
+        set_mode(target, fd);
+    target.temporary_prefix = temporary_prefix(target, tool);
+    return fd;
+}
+
 } // namespace
 
 bool plan_output(const std::string& output, OutputTarget& target, std::string& reason)
@@ -207,14 +227,6 @@ bool plan_output(const std::string& output, OutputTarget& target, std::string& r
     target.exists = true;
     target.mode = info.st_mode & 07777;
     return true;
-}
-
-void fill_if_empty(OutputTarget& target)
-{
-    struct stat info {};
-    if (target.kind == OutputKind::replaced && target.exists && stat(target.path.c_str(), &info) == 0 &&
-        S_ISREG(info.st_mode) && info.st_size == 0)
-        target.kind = OutputKind::filled;
 }
 
 namespace {
@@ -248,27 +260,13 @@ std::string same_file_message(const std::string& input, const std::string& outpu
 
 int open_output(OutputTarget& target, const std::string& tool, std::string& reason)
 {
-    int fd = -1;
+    int fd = target.kind == OutputKind::filled ? open_filled(target) : -1;
     switch (target.kind) {
     case OutputKind::descriptor: fd = fcntl(target.descriptor, F_DUPFD_CLOEXEC, 3); break;
-    case OutputKind::direct:
-    case OutputKind::filled: fd = open(target.path.c_str(), O_WRONLY | O_CLOEXEC); break;
+    case OutputKind::direct: fd = open(target.path.c_str(), O_WRONLY | O_CLOEXEC); break;
+    case OutputKind::filled: break;
     case OutputKind::socket: fd = connect_to_socket(target.path); break;
-    case OutputKind::replaced:
-        fd = open_unnamed(target);
-        target.unnamed = fd >= 0;
-        if (fd < 0) {
-            std::string temporary = temporary_prefix(target, tool) + "XXXXXX";
-            fd = mkostemp(temporary.data(), O_CLOEXEC);
-            if (fd >= 0) {
-                target.temporary = temporary;
-                remove_on_signal(temporary.c_str());
-            }
-        }
-        if (fd >= 0)
-            set_mode(target, fd);
-        target.temporary_prefix = temporary_prefix(target, tool);
-        break;
+    case OutputKind::replaced: fd = open_replacement(target, tool); break;
     }
     if (fd < 0)
         fail(reason, errno);
@@ -318,9 +316,8 @@ bool finish_output(OutputTarget& target, int fd, std::string& reason)
 
 void discard_output(OutputTarget& target, int fd)
 {
-    // Its maker reads what is left: better nothing than part of the output.
     if (fd >= 0 && target.kind == OutputKind::filled)
-        static_cast<void>(ftruncate(fd, 0) == 0);
+        empty_filled(fd);
     if (fd >= 0)
         close(fd);
     if (target.temporary.empty())

@@ -13,7 +13,7 @@ enum class OutputKind {
     direct,     // a character device or a FIFO: opened and written into
     socket,     // a listening local socket: connected to and written into
     descriptor, // a descriptor the tool was given: written through a copy of it
-    filled,     // an empty regular file its maker reads back by descriptor: written into
+    filled,     // an empty file of this user's that its maker reads back by descriptor: written into
 };
 
 struct OutputTarget {
@@ -30,11 +30,6 @@ struct OutputTarget {
 
 // False with the system's reason when OUTPUT is nothing the tool may write.
 bool plan_output(const std::string& output, OutputTarget& target, std::string& reason);
-
-// Thumbnail hosts make the output file empty and read it back through the descriptor they made
-// it with, so a picture put in its place would go unseen. Such a target, a regular file with
-// nothing in it, is written into instead; on failure it is emptied again.
-void fill_if_empty(OutputTarget& target);
 
 // Whether the target is the file `input` names (by any path: a link, a hard link, a descriptor):
 // writing it would destroy what is being read.

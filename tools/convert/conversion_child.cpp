@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive_size.h"
+#include "confine_to_reading.h"
 #include "family_file.h"
 #include "family_mesh.h"
 #include "first_view.h"
@@ -169,6 +170,9 @@ int convert_family(const Conversion& c)
 int convert_in_child(int report_fd, void* context)
 {
     const Conversion& c = *static_cast<const Conversion*>(context);
+    // Before the first byte of the input: whatever the file makes of the libraries, it can only
+    // read on and write through the descriptors it has.
+    confine_to_reading(input_and_its_folder(c.options->input));
     report_to = report_fd;
     std::set_new_handler(mark_out_of_memory);
     say(report_fd, "importing");

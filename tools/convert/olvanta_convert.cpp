@@ -2,7 +2,8 @@
 // STL, OFF and many more) into the viewer's text format, turned and fitted for its first view
 // when asked. The import runs in a child process with limits on memory and time, so no file can
 // crash the converter or make it run away; every input ends in success or in one line that
-// names the file and the reason.
+// names the file and the reason. The child confines itself before it reads a byte of the input;
+// this process only looks at names and renames.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "cleanup_on_signal.h"
+#include "confine_to_reading.h"
 #include "conversion_child.h"
 #include "conversion_failure.h"
 #include "conversion_limits.h"
@@ -149,7 +151,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options.version) {
-        std::printf("olvanta-convert %s\n", OLVANTA_VERSION);
+        std::printf("olvanta-convert %s\nconfinement: %s\n", OLVANTA_VERSION,
+                    describe_confinement(confinement_on_offer()).c_str());
         return 0;
     }
     clean_up_on_signals();
