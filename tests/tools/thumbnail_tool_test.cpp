@@ -22,6 +22,7 @@
 
 #include "scratch_folder.h"
 #include "test_files.h"
+#include "torus_texts.h"
 
 namespace {
 
@@ -177,6 +178,106 @@ TEST_F(Thumbnailer, PicturesEveryKindOfFileWholeAndFillingTheSquare)
         EXPECT_NEAR((cover.top + cover.bottom) / 2.0, 127.5, 3) << input << ": centred";
         EXPECT_EQ(picture.alpha(0, 0), 0) << input << ": transparent ground";
         EXPECT_EQ(directory_entries(dir).size(), inputs.size() + 1);
+    }
+}
+
+// Of the pixels drawn, the share near black: darker than 90 in every channel.
+double dark_share(const Picture& picture)
+{
+    std::size_t drawn = 0, dark = 0;
+    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+        if (picture.rgba[i + 3] == 0)
+            continue;
+        ++drawn;
+        dark += picture.rgba[i] < 90 && picture.rgba[i + 1] < 90 && picture.rgba[i + 2] < 90;
+    }
+    return drawn ? double(dark) / double(drawn) : 1.0;
+}
+
+std::string normals_turned_round(const std::string& text)
+{
+    std::string turned;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t open = line.find("{normal=(");
+        if (open != std::string::npos) {
+            std::istringstream numbers(line.substr(open + 9));
+            double x, y, z;
+            numbers >> x >> y >> z;
+            line = line.substr(0, open) + "{normal=(" + torus_number(-x) + " " + torus_number(-y) + " " +
+                   torus_number(-z) + ")}";
+        }
+        turned += line + "\n";
+    }
+    return turned;
+}
+
+// A bowl whose inside, which the first angle looks into, faces away from the light.
+std::string bowl()
+{
+    const double pi = 3.14159265358979323846;
+    std::string text;
+    const int rings = 20, around = 40;
+    for (int i = 0; i <= rings; ++i)
+        for (int j = 0; j < around; ++j) {
+            const double t = pi / 2 * i / rings, p = 2 * pi * j / around;
+            text += "Vertex " + std::to_string(i * around + j + 1) + " " + torus_number(std::sin(t) * std::cos(p)) + " " +
+                    torus_number(std::sin(t) * std::sin(p)) + " " + torus_number(-std::cos(t)) + "\n";
+        }
+    int face = 0;
+    for (int i = 0; i < rings; ++i)
+        for (int j = 0; j < around; ++j) {
+            const int a = i * around + j + 1, b = i * around + (j + 1) % around + 1, c = b + around, d = a + around;
+            text += "Face " + std::to_string(++face) + " " + std::to_string(a) + " " + std::to_string(b) + " " +
+                    std::to_string(c) + "\n";
+            text += "Face " + std::to_string(++face) + " " + std::to_string(a) + " " + std::to_string(c) + " " +
+                    std::to_string(d) + "\n";
+        }
+    return text;
+}
+
+// Every surface that can be seen reads at a glance, whichever way its faces are wound, its normals
+// point, or it lies to the light.
+TEST_F(Thumbnailer, EveryVisibleSurfaceReadsAtAGlance)
+{
+    const std::string strict = torus_text(TorusForm::strict, TorusPlace{});
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"torus.m", strict},
+        {"wound-inward.m", wound_inward(torus_text(TorusForm::raw_family, TorusPlace{}))},
+        {"normals-turned-round.m", normals_turned_round(strict)},
+        {"bowl.m", bowl()},
+    };
+    for (const auto& c : cases) {
+        write_bytes(dir + "/" + c.name, c.text);
+        for (const int size : {128, 512}) {
+            const TimedRun run = thumbnail(c.name, "out.png", size);
+            ASSERT_EQ(run.status, 0) << c.name << ": " << run.err;
+            Picture picture;
+            ASSERT_TRUE(read_rgba(dir + "/out.png", picture));
+            EXPECT_GT(cover_of(picture).fraction, 0.2) << c.name;
+            EXPECT_LE(dark_share(picture), 0.10) << c.name << " at " << size;
+        }
+    }
+}
+
+// A file in the viewer's form for its first megabyte and not after: the thumbnail is the whole
+// file's, as the converter reads it, never the viewer's reading of its start.
+TEST_F(Thumbnailer, PicturesTheWholeFileNotItsStart)
+{
+    for (const char* kind : {"quads", "no normals"}) {
+        write_bytes(dir + "/late.m", strict_megabyte_then(kind));
+        const CommandRun copy = run_command("'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + dir + "/late.m' '" + dir +
+                                            "/copy.txt'");
+        ASSERT_EQ(copy.status, 0) << copy.err;
+        ASSERT_EQ(thumbnail("late.m", "late.png", 256).status, 0) << kind;
+        ASSERT_EQ(thumbnail("copy.txt", "copy.png", 256).status, 0) << kind;
+        Picture late, converted;
+        ASSERT_TRUE(read_rgba(dir + "/late.png", late));
+        ASSERT_TRUE(read_rgba(dir + "/copy.png", converted));
+        EXPECT_TRUE(late.rgba == converted.rgba) << kind << ": pixel for pixel";
     }
 }
 

@@ -55,34 +55,6 @@ std::string quoted(const std::string& path)
     return "'" + path + "'";
 }
 
-// A strict torus of more than a megabyte, then records the viewer cannot read exactly.
-std::string strict_megabyte_then(const std::string& tail_kind)
-{
-    TorusPlace big;
-    big.rings = 170;
-    big.sides = 60;
-    std::string text = torus_text(TorusForm::strict, big);
-    const int first = big.rings * big.sides + 1;
-    int face = 2 * big.rings * big.sides;
-    for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 5; ++j) {
-            const std::string xyz = std::to_string(-1 + 0.4 * i) + " " + std::to_string(-1 + 0.4 * j) + " 0.5";
-            text += tail_kind == "quads" ? "Vertex " + std::to_string(first + i * 5 + j) + " " + xyz + " {normal=(0 0 1)}\n"
-                                         : "Vertex " + std::to_string(first + i * 5 + j) + " " + xyz + "\n";
-        }
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) {
-            const int a = first + i * 5 + j, b = a + 5, c = a + 6, d = a + 1;
-            if (tail_kind == "quads")
-                text += "Face " + std::to_string(++face) + " " + std::to_string(a) + " " + std::to_string(b) + " " +
-                        std::to_string(c) + " " + std::to_string(d) + "\n";
-            else
-                text += "Face " + std::to_string(++face) + " " + std::to_string(a) + " " + std::to_string(b) + " " +
-                        std::to_string(c) + "\n";
-        }
-    return text;
-}
-
 class OpenedFile : public testing::Test {
 protected:
     void SetUp() override
@@ -222,27 +194,56 @@ TEST_F(OpenedFile, ConvertsThroughAPipeAndLeavesNothingBehind)
 }
 
 // A raw family file and an OBJ give the very picture of their converted copies.
+// The snapshot tool pictures the whole file, as the converter reads it, of any form; with --fit, a
+// model out of view as olvanta-open shows it; an empty file, as the empty scene the viewer shows.
 TEST(OlvantaOpen, SnapshotsOfAnyFormEqualThoseOfTheConvertedCopy)
 {
     const std::string dir = temporary_directory();
+    TorusPlace far;
+    far.across = 160, far.centre[0] = 380;
     write_bytes(dir + "/torus.m", torus_text(TorusForm::raw_family, TorusPlace{}));
     write_bytes(dir + "/cube.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
                                    "f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n");
-    for (const std::string name : {"torus.m", "cube.obj"}) {
-        const std::string input = dir + "/" + name, copy = dir + "/copy.txt";
-        ASSERT_EQ(run_command("'" + std::string(OLVANTA_CONVERT_PATH) + "' '" + input + "' '" + copy + "'").status, 0);
+    write_bytes(dir + "/quads.m", strict_megabyte_then("quads"));
+    write_bytes(dir + "/late-raw.m", strict_megabyte_then("no normals"));
+    write_bytes(dir + "/far.obj", torus_text(TorusForm::obj, far));
+    const struct {
+        const char* name;
+        const char* options; // for both the snapshot and the converter
+        const char* said;    // the line about the model, when there is one
+    } cases[] = {
+        {"torus.m", "", ""},
+        {"cube.obj", "", ""},
+        {"quads.m", "", ""},
+        {"late-raw.m", "", ""},
+        {"far.obj", "--fit", "it is shown moved and scaled into view"},
+    };
+    for (const auto& c : cases) {
+        const std::string input = dir + "/" + c.name, copy = dir + "/copy.txt";
+        ASSERT_EQ(run_command("'" + std::string(OLVANTA_CONVERT_PATH) + "' " + c.options + " '" + input + "' '" + copy +
+                              "'").status, 0);
         const std::string tool = "'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' --style smooth --lighting on ";
-        const CommandRun raw = run_command(tool + "'" + input + "' '" + dir + "/raw.png'");
+        const CommandRun raw = run_command(tool + c.options + " '" + input + "' '" + dir + "/raw.png'");
         const CommandRun converted = run_command(tool + "'" + copy + "' '" + dir + "/converted.png'");
         ASSERT_EQ(raw.status, 0) << raw.err;
         ASSERT_EQ(converted.status, 0) << converted.err;
+        EXPECT_NE(raw.err.find(c.said), std::string::npos) << c.name << ": " << raw.err;
         Image a, b;
         ASSERT_TRUE(read_png(dir + "/raw.png", a));
         ASSERT_TRUE(read_png(dir + "/converted.png", b));
-        EXPECT_TRUE(a == b) << name << ": pixel for pixel";
-        EXPECT_GT(count_colour(a, background, 3), 1000) << name;
-        EXPECT_LT(count_colour(a, background, 3), 650 * 650 - 2000) << name << ": the model shows";
+        EXPECT_TRUE(a == b) << c.name << ": pixel for pixel";
+        EXPECT_GT(count_colour(a, background, 3), 1000) << c.name;
+        EXPECT_LT(count_colour(a, background, 3), 650 * 650 - 2000) << c.name << ": the model shows";
     }
+    write_bytes(dir + "/empty.m", "");
+    const CommandRun empty = run_command("'" + std::string(OLVANTA_SNAPSHOT_PATH) + "' '" + dir + "/empty.m' '" + dir +
+                                         "/empty.png'");
+    EXPECT_EQ(empty.status, 0) << empty.err;
+    EXPECT_EQ(empty.err, "olvanta-snapshot: '" + dir + "/empty.m' holds no mesh; the picture shows an empty scene\n");
+    Image scene;
+    ASSERT_TRUE(read_png(dir + "/empty.png", scene));
+    EXPECT_EQ(count_colour(scene, mesh_red, 40), 0) << "no mesh";
+    EXPECT_GT(count_colour(scene, grid_grey, 10), 1000) << "the grid";
     remove_directory(dir);
 }
 
