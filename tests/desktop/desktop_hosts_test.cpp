@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "scratch_folder.h"
+#include "session_bus.h"
 #include "test_files.h"
+#include "torus_texts.h"
 #include "../window/x_harness.h"
 
 namespace {
@@ -280,6 +282,9 @@ TEST_F(InstalledPackage, TheDesktopKnowsTheFormatByContentAndItsEntryIsValid)
         {"strict.m", "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1 0 0 {normal=(0 0 1)}\n", "model/x-vertex-face-mesh"},
         {"main.m", "#import <Foundation/Foundation.h>\n@interface A : NSObject\n@end\n", "text/x-objcsrc"},
         {"f.m", "function y = f(x)\n  y = 2 * x;\nend\n", "text/x-matlab"},
+        {"shaders", "Vertex shaders transform each vertex.\nFace culling removes the rest.\n", "text/plain"},
+        {"blank_lines_first.m", "\n\nVertex 1 0 0 0\nVertex 2 1 0 0\n", "model/x-vertex-face-mesh"},
+        {"corner_first.m", "Corner 1 1 {normal=(0 0 1)}\nVertex 1 0 0 0\n", "model/x-vertex-face-mesh"},
     };
     for (const auto& c : cases) {
         write_bytes(dir + "/" + c.name, c.text);
@@ -292,21 +297,31 @@ TEST_F(InstalledPackage, TheDesktopKnowsTheFormatByContentAndItsEntryIsValid)
     EXPECT_EQ(valid.out, "");
 }
 
+// A double click: gio open with our entry as the default. What can be shown is shown whole and in
+// view, with no notice; what cannot be shown is named in a desktop notice, on a session bus of the
+// test's own whose notification service records it.
 TEST_F(InstalledPackage, GioOpenShowsTheFileInTheViewerWhenOurEntryIsTheDefault)
 {
     const std::string config = dir + "/config";
     mkdir(config.c_str(), 0700);
-    const std::string environment = "HOME='" + home + "' XDG_CONFIG_HOME='" + config + "' ";
-    for (const char* type : {"model/x-vertex-face-mesh", "model/obj"}) {
+    SessionBus bus = start_session_bus(dir, source_dir + "/tests/desktop/notification_recorder.py");
+    ASSERT_FALSE(bus.address.empty()) << "no private session bus with the notification recorder";
+    const std::string environment = "HOME='" + home + "' XDG_CONFIG_HOME='" + config + "' DBUS_SESSION_BUS_ADDRESS='" +
+                                    bus.address + "' ";
+    for (const char* type : {"model/x-vertex-face-mesh", "model/obj", "model/stl"}) {
         const CommandRun set = run_command(environment + "xdg-mime default olvanta.desktop " + type);
         ASSERT_EQ(set.status, 0) << set.err;
         EXPECT_EQ(trimmed(run_command(environment + "xdg-mime query default " + type).out), "olvanta.desktop");
     }
+    TorusPlace far;
+    far.across = 160, far.centre[0] = 380;
+    write_bytes(dir + "/far.obj", torus_text(TorusForm::obj, far));
+    write_bytes(dir + "/broken.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0");
     const XServer server = start_xvfb();
     ASSERT_GT(server.pid, 0) << server.failure;
     Display* display = XOpenDisplay(server.display_name.c_str());
     ASSERT_NE(display, nullptr);
-    for (const char* file : {"torus.m", "cube.obj"}) {
+    for (const char* file : {"torus.m", "cube.obj", "far.obj"}) {
         const std::string path = dir + "/" + file;
         const CommandRun opened =
             run_command(environment + "DISPLAY=" + server.display_name + " gio open '" + path + "'");
@@ -314,13 +329,24 @@ TEST_F(InstalledPackage, GioOpenShowsTheFileInTheViewerWhenOurEntryIsTheDefault)
         const Window window = find_window(display, "Olvanta", 20000);
         ASSERT_NE(window, 0u) << file << ": no viewer window";
         const Image picture = settled_picture(display, window);
-        EXPECT_GT(count_colour(picture, mesh_red, 60), 200) << file << ": the mesh is drawn";
+        EXPECT_GT(count_colour(picture, mesh_red, 60), 200) << file << ": the mesh is drawn, in view";
         // The viewer was started by gio for this file; it is ended by its command line.
         EXPECT_EQ(run_command("pkill -f -- '[o]lvanta-open " + path + "'").status, 0) << file;
         for (int i = 0; i < 100 && !viewable_windows_named(display, "Olvanta").empty(); ++i)
             pause_ms(50);
         EXPECT_TRUE(viewable_windows_named(display, "Olvanta").empty()) << file;
     }
+    EXPECT_EQ(read_whole_file(bus.record), "") << "no notice for a file that was shown";
+    const CommandRun damaged =
+        run_command(environment + "DISPLAY=" + server.display_name + " gio open '" + dir + "/broken.stl'");
+    EXPECT_EQ(damaged.status, 0) << damaged.err;
+    std::string said;
+    for (int i = 0; i < 200 && said.empty(); ++i, pause_ms(50))
+        said = read_whole_file(bus.record);
+    EXPECT_EQ(said.rfind("Olvanta\tOlvanta cannot show broken.stl\tcannot read '" + dir + "/broken.stl' as a mesh: ", 0),
+              0u) << said;
+    EXPECT_TRUE(viewable_windows_named(display, "Olvanta").empty()) << "no empty window for a file not shown";
+    stop_session_bus(bus);
     XCloseDisplay(display);
     stop_process(server.pid);
 }

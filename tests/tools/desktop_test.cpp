@@ -98,6 +98,21 @@ TEST(Desktop, ACompressedMeshIsAMeshAlsoFromASecondDatabase)
     remove_directory(dir);
 }
 
+// Installed for one person, as `cmake --install --prefix ~/.local` puts it, with that person's
+// database brought up to date: the desktop knows the compressed mesh beside the system's gzip.
+TEST(Desktop, APerUserInstallKnowsCompressedMeshes)
+{
+    const std::string home = temporary_directory(), local = home + "/.local";
+    const CommandRun install = run_command("cmake --install '" + std::string(OLVANTA_BINARY_DIR) + "' --prefix '" + local + "'");
+    ASSERT_EQ(install.status, 0) << install.err;
+    ASSERT_EQ(run_command("update-mime-database '" + local + "/share/mime'").status, 0);
+    ASSERT_EQ(run_command("(gzip -c '" + source + "/examples/torus.txt' > '" + home + "/torus.m.gz')").status, 0);
+    write_bytes(home + "/torus.m", read_whole_file(source + "/examples/torus.txt"));
+    EXPECT_EQ(content_type(local + "/share", home + "/torus.m.gz"), "model/x-vertex-face-mesh-compressed");
+    EXPECT_EQ(content_type(local + "/share", home + "/torus.m"), "model/x-vertex-face-mesh");
+    remove_directory(home);
+}
+
 TEST(Desktop, TheEntryIsValidAndOpensFilesThroughOlvantaOpen)
 {
     const std::string entry = source + "/docs/desktop/olvanta.desktop";
