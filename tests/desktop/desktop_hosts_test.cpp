@@ -26,6 +26,36 @@
 
 namespace {
 
+// apt waits for its lock: another program installing (unattended upgrades) only makes it slower.
+const std::string removal = "DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 remove -y olvanta";
+
+// Whatever ends this test program, a failure, an interrupt or SIGKILL, the package goes again: a
+// guard outside the program's process tree waits for the end of a pipe that only this process
+// holds, then removes the package if it is still installed.
+void start_removal_guard()
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    const pid_t first = fork();
+    if (first == 0) {
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+        const int nowhere = open("/dev/null", O_RDWR);
+        dup2(ends[0], 0);
+        dup2(nowhere, 1);
+        dup2(nowhere, 2);
+        const std::string command = "cat >/dev/null; dpkg-query -W -f='${db:Status-Status}' olvanta 2>/dev/null | "
+                                    "grep -qx installed && " + removal;
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ends[0]);
+    waitpid(first, nullptr, 0);
+    // ends[1] stays open until this process ends, however it ends.
+}
+
 const std::string source_dir = OLVANTA_SOURCE_DIR;
 const std::string version = OLVANTA_VERSION;
 const std::string hosts_driver = source_dir + "/tests/desktop/thumbnail_hosts.py";
@@ -104,7 +134,8 @@ protected:
             failure = "scripts/package failed:\n" + built.err;
             return;
         }
-        const CommandRun installed = run_command("DEBIAN_FRONTEND=noninteractive apt-get install -y '" + deb + "'");
+        start_removal_guard();
+        const CommandRun installed = run_command("DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y '" + deb + "'");
         if (installed.status != 0) {
             failure = "apt-get install failed:\n" + installed.out + installed.err;
             return;
@@ -119,7 +150,7 @@ protected:
     static void TearDownTestSuite()
     {
         if (installed_here && run_command("dpkg-query -W -f='${db:Status-Status}' olvanta").out == "installed")
-            run_command("DEBIAN_FRONTEND=noninteractive apt-get remove -y olvanta");
+            run_command(removal);
         remove_directory(dir);
     }
 
@@ -305,6 +336,7 @@ TEST_F(InstalledPackage, GioOpenShowsTheFileInTheViewerWhenOurEntryIsTheDefault)
     const std::string config = dir + "/config";
     mkdir(config.c_str(), 0700);
     SessionBus bus = start_session_bus(dir, source_dir + "/tests/desktop/notification_recorder.py");
+    const SessionBusStopper stopper{bus};
     ASSERT_FALSE(bus.address.empty()) << "no private session bus with the notification recorder";
     const std::string environment = "HOME='" + home + "' XDG_CONFIG_HOME='" + config + "' DBUS_SESSION_BUS_ADDRESS='" +
                                     bus.address + "' ";
@@ -346,7 +378,6 @@ TEST_F(InstalledPackage, GioOpenShowsTheFileInTheViewerWhenOurEntryIsTheDefault)
     EXPECT_EQ(said.rfind("Olvanta\tOlvanta cannot show broken.stl\tcannot read '" + dir + "/broken.stl' as a mesh: ", 0),
               0u) << said;
     EXPECT_TRUE(viewable_windows_named(display, "Olvanta").empty()) << "no empty window for a file not shown";
-    stop_session_bus(bus);
     XCloseDisplay(display);
     stop_process(server.pid);
 }
@@ -355,7 +386,7 @@ TEST_F(InstalledPackage, GioOpenShowsTheFileInTheViewerWhenOurEntryIsTheDefault)
 TEST_F(InstalledPackage, RemovingThePackageTakesItsFilesOutOfTheDesktop)
 {
     const CommandRun listing = run_command("dpkg-deb -c '" + deb + "' | awk '{ print $6 }' | sed 's|^\\.||'");
-    const CommandRun removed = run_command("DEBIAN_FRONTEND=noninteractive apt-get remove -y olvanta");
+    const CommandRun removed = run_command(removal);
     ASSERT_EQ(removed.status, 0) << removed.out << removed.err;
     std::istringstream paths(listing.out);
     int files = 0;

@@ -29,9 +29,14 @@ inline SessionBus start_session_bus(const std::string& dir, const std::string& r
     SessionBus bus;
     const std::string address_file = dir + "/bus-address", ready_file = dir + "/recorder-ready";
     bus.record = dir + "/notices";
+    unlink(address_file.c_str()); // an earlier bus's address is no answer
+    unlink(ready_file.c_str());
     bus.daemon = fork();
     if (bus.daemon == 0) {
         const int fd = open(address_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int nowhere = open("/dev/null", O_RDWR);
+        dup2(nowhere, STDOUT_FILENO); // nothing of the test's own output is held by the bus
+        dup2(nowhere, STDERR_FILENO);
         dup2(fd, 3);
         execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=3", static_cast<char*>(nullptr));
         _exit(127);
@@ -44,6 +49,7 @@ inline SessionBus start_session_bus(const std::string& dir, const std::string& r
     if (bus.recorder == 0) {
         setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), 1);
         freopen(ready_file.c_str(), "w", stdout);
+        freopen((dir + "/recorder-errors").c_str(), "w", stderr);
         execl("/usr/bin/python3", "python3", recorder_script.c_str(), bus.record.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -63,3 +69,9 @@ inline void stop_session_bus(SessionBus& bus)
             *pid = -1;
         }
 }
+
+// Stops the bus when the test ends, however it ends.
+struct SessionBusStopper {
+    SessionBus& bus;
+    ~SessionBusStopper() { stop_session_bus(bus); }
+};

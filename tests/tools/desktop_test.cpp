@@ -50,6 +50,7 @@ TEST(Desktop, TheDatabaseKnowsMeshesByTheirContentAndLeavesOtherTextsAlone)
         {"strict.m", torus, mesh},
         {"strict", torus, mesh},
         {"faces_first.m", "Face 1 1 2 3\nVertex 1 0 0 0\n", mesh},
+        {"one_strict_vertex.m", "Vertex 1 0 0 0 {normal=(0 0 1)}\n", mesh},
         {"three_kilobytes_of_comments.m", comment_lines(80) + torus, mesh},
         {"three_kilobytes_of_comments", comment_lines(80) + torus, mesh},
         {"blank_lines_first.m", "\n\n\n" + torus, mesh},

@@ -90,6 +90,7 @@ std::vector<std::string> notices(const SessionBus& bus)
 TEST_F(OpenFailure, ADesktopNoticeSaysWhyWhenNobodySeesStandardError)
 {
     SessionBus bus = start_session_bus(dir, recorder);
+    const SessionBusStopper stopper{bus};
     ASSERT_FALSE(bus.address.empty()) << "no private session bus with the notification recorder";
     const std::string on_bus = "DBUS_SESSION_BUS_ADDRESS=" + in_quotes(bus.address);
     const struct {
@@ -116,7 +117,6 @@ TEST_F(OpenFailure, ADesktopNoticeSaysWhyWhenNobodySeesStandardError)
     EXPECT_NE(on_terminal.out.find("cannot read '" + dir + "/damaged.stl' as a mesh"), std::string::npos)
         << on_terminal.out;
     EXPECT_EQ(notices(bus).size(), expected) << "no notice when standard error is a terminal";
-    stop_session_bus(bus);
 }
 
 } // namespace
