@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -43,23 +44,50 @@ std::vector<MenuWindow> open_menus(Display* display)
     return menus;
 }
 
-bool wait_for_menus(Display* display, std::size_t count, std::vector<MenuWindow>& menus)
+// A busy machine maps a menu late, not never: the limit is only for a menu that never comes.
+const int menu_wait_ms = 15000;
+
+bool wait_for_main_menu(Display* display, MenuWindow& menu)
 {
     const auto start = Clock::now();
-    while (before_deadline(start, 3000)) {
-        menus = open_menus(display);
-        if (menus.size() >= count)
+    while (before_deadline(start, menu_wait_ms)) {
+        const std::vector<MenuWindow> menus = open_menus(display);
+        if (!menus.empty()) {
+            menu = menus.front();
             return true;
+        }
         pause_ms(30);
     }
     return false;
 }
 
 // Entries are equally tall inside a two-pixel border.
+int entry_height(const MenuWindow& menu, int entries)
+{
+    return (menu.height - 4) / entries;
+}
+
 int entry_centre_y(const MenuWindow& menu, int entries, int index)
 {
-    const int entry_height = (menu.height - 4) / entries;
-    return menu.y + 2 + entry_height * index + entry_height / 2;
+    return menu.y + 2 + entry_height(menu, entries) * index + entry_height(menu, entries) / 2;
+}
+
+// The sub-menu of the main menu's entry `index`. The pointer passed over other entries on its way,
+// and on a busy machine the toolkit may leave the sub-menu of one it passed open beside it; it
+// opens each sub-menu beside the main menu, level with its entry, which tells them apart.
+bool wait_for_sub_menu(Display* display, const MenuWindow& main_menu, int index, MenuWindow& sub)
+{
+    const int entry_top = main_menu.y + 2 + entry_height(main_menu, 5) * index;
+    const auto start = Clock::now();
+    while (before_deadline(start, menu_wait_ms)) {
+        for (const MenuWindow& menu : open_menus(display))
+            if (menu.id != main_menu.id && std::abs(menu.y - entry_top) < entry_height(main_menu, 5) / 2) {
+                sub = menu;
+                return true;
+            }
+        pause_ms(30);
+    }
+    return false;
 }
 
 int pointer_x = 0, pointer_y = 0;
@@ -216,19 +244,19 @@ void drag_in_one_motion(Display* display, unsigned button, int x0, int y0, int x
 bool choose_menu_entry(Display* display, int x, int y, int main_index, int sub_index)
 {
     move_pointer(display, x, y);
+    // The button is let go once the menu shows, as a hand would: a busy toolkit may otherwise
+    // take the release for a choice made before its menu was up.
     press_button(display, 3);
+    MenuWindow main_menu{};
+    const bool opened = wait_for_main_menu(display, main_menu);
     release_button(display, 3);
-    std::vector<MenuWindow> menus;
-    if (!wait_for_menus(display, 1, menus))
-        return false;
-    const MenuWindow main_menu = menus.front();
-    if (!move_onto_entry(display, main_menu, 5, main_index, main_menu.x + 20))
+    if (!opened || !move_onto_entry(display, main_menu, 5, main_index, main_menu.x + 20))
         return false;
     if (sub_index >= 0) {
-        if (!wait_for_menus(display, 2, menus))
+        MenuWindow sub{};
+        if (!wait_for_sub_menu(display, main_menu, main_index, sub))
             return false;
-        const MenuWindow sub = menus[0].x == main_menu.x ? menus[1] : menus[0];
-        const int entries = (sub.height - 4) / ((main_menu.height - 4) / 5);
+        const int entries = (sub.height - 4) / entry_height(main_menu, 5);
         move_pointer(display, sub.x + 20, entry_centre_y(main_menu, 5, main_index));
         if (!move_onto_entry(display, sub, entries, sub_index, sub.x + 20))
             return false;
