@@ -41,6 +41,8 @@ TEST(ViewersForm, JudgesEveryLine)
         {"comments_and_blank_lines", "# by hand\n\n  \t\n   # indented comment\n" + strict, true},
         {"crlf", "Vertex 1 0 0 0 {normal=(0 0 1)}\r\nFace 1 1 1 1\r\n", true},
         {"byte_order_mark", "\xEF\xBB\xBF" + strict, true},
+        {"two_bytes_of_a_byte_order_mark", "\xEF\xBB" + strict, false},
+        {"first_byte_of_a_byte_order_mark", "\xEF" "ab" + strict, false},
         {"tabs_and_runs_of_blanks", "Vertex\t1  0\t0 0  {normal=(  0 0\t1)}  \nFace 1\t1 1  1 \n", true},
         {"no_blank_before_the_block", "Vertex 1 0 0 0{normal=(0 0 1)}\n", true},
         {"last_line_without_line_end", "Vertex 1 0 0 0 {normal=(0 0 1)}", true},

@@ -29,6 +29,7 @@ TEST(OpenOptions, TakeTheLastWordAsTheFile)
         {{}, false, "", {}, false},
         {{"--as-is"}, false, "", {}, false},
         {{"-display", ":1"}, false, "", {}, false},
+        {{"-geometry", "800x800"}, false, "", {}, false},
         {{"m.obj", "-iconic"}, false, "", {}, false},
     };
     for (const CommandLineCase& c : cases) {

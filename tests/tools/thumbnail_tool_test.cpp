@@ -263,6 +263,24 @@ TEST_F(Thumbnailer, EveryVisibleSurfaceReadsAtAGlance)
     }
 }
 
+// Wound the other way, a model looks as it does wound outward: its faces' other sides are lit
+// as their fronts are, by the same lights.
+TEST_F(Thumbnailer, AModelWoundInwardLooksAsItDoesWoundOutward)
+{
+    const std::string raw = torus_text(TorusForm::raw_family, TorusPlace{});
+    write_bytes(dir + "/outward.m", raw);
+    write_bytes(dir + "/inward.m", wound_inward(raw));
+    ASSERT_EQ(thumbnail("outward.m", "outward.png", 256).status, 0);
+    ASSERT_EQ(thumbnail("inward.m", "inward.png", 256).status, 0);
+    Picture outward, inward;
+    ASSERT_TRUE(read_rgba(dir + "/outward.png", outward));
+    ASSERT_TRUE(read_rgba(dir + "/inward.png", inward));
+    double difference = 0;
+    for (std::size_t i = 0; i < outward.rgba.size(); ++i)
+        difference += std::abs(int(outward.rgba[i]) - int(inward.rgba[i]));
+    EXPECT_LT(difference / double(outward.rgba.size()), 2.0) << "mean difference per channel, of 255";
+}
+
 // A file in the viewer's form for its first megabyte and not after: the thumbnail is the whole
 // file's, as the converter reads it, never the viewer's reading of its start.
 TEST_F(Thumbnailer, PicturesTheWholeFileNotItsStart)

@@ -119,7 +119,8 @@ const double inverse_powers_of_ten[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,
 
 // A decimal number as the viewer's reader takes one ("-1", "2.5", ".5", "3.", "1e-7"), its value
 // near enough to judge bounds and usable normals by. Null when it is no such number, or one too
-// long or too far out of range to judge without converting it exactly.
+// long or too far out of range to judge without converting it exactly: every number taken lies
+// below 1e38, so it is finite as a float too.
 const char* past_any_float(const char* p, double& value)
 {
     const bool negative = *p == '-';
@@ -202,17 +203,11 @@ inline bool only_blanks_after(const char* p)
     return *p == '\n';
 }
 
-// Finite as a float, and not zero once rounded to one: the smallest float is about 1.4e-45.
+// Not zero once rounded to a float (the smallest is about 1.4e-45); every number taken is finite.
 bool usable(const double n[3])
 {
-    const double largest = 3.4e38, smallest = 1e-44;
-    bool any = false;
-    for (int k = 0; k < 3; ++k) {
-        if (std::fabs(n[k]) > largest)
-            return false;
-        any = any || std::fabs(n[k]) > smallest;
-    }
-    return any;
+    const double smallest = 1e-44;
+    return std::fabs(n[0]) > smallest || std::fabs(n[1]) > smallest || std::fabs(n[2]) > smallest;
 }
 
 bool numbered_on(PieceJudgement& piece, std::uint64_t number)
@@ -234,7 +229,7 @@ bool judge_vertex(const char* p, PieceJudgement& piece)
         return false;
     double position[3], normal[3];
     for (int k = 0; k < 3; ++k)
-        if (!(p = past_blanks(p)) || !(p = past_float(p, position[k])) || std::fabs(position[k]) > 3.4e38)
+        if (!(p = past_blanks(p)) || !(p = past_float(p, position[k])))
             return false;
     while (is_line_blank(*p))
         ++p;
