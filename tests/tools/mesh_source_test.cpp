@@ -205,6 +205,45 @@ TEST(ViewersForm, AFileInPiecesIsJudgedAsTheWhole)
     remove_directory(dir);
 }
 
+FormJudgement judged_as(bool in_form, double low, double high)
+{
+    FormJudgement j;
+    j.in_viewers_form = in_form;
+    const float a[3] = {float(low), float(low), float(low)}, b[3] = {float(high), float(high), float(high)};
+    take_point(j.bounds, a);
+    take_point(j.bounds, b);
+    return j;
+}
+
+// The way in's decision: a file in the form and in view as it is; one out of view fitted, for
+// the reason it shows badly; any other converted, fitted by the converter when it must be.
+TEST(MeshSource, ChoosesTheWayByTheFormAndTheFirstView)
+{
+    const struct {
+        const char* name;
+        FormJudgement judgement;
+        Fitting fitting;
+        bool as_it_is;
+        const char* option;
+        bool says_why;
+    } cases[] = {
+        {"strict_in_view", judged_as(true, -1, 1), Fitting::when_out_of_view, true, "", false},
+        {"strict_far", judged_as(true, 370, 390), Fitting::when_out_of_view, false, "--fit", true},
+        {"strict_huge", judged_as(true, -80, 80), Fitting::when_out_of_view, false, "--fit", true},
+        {"strict_far_as_it_lies", judged_as(true, 370, 390), Fitting::as_it_lies, true, "", false},
+        {"strict_always_fitted", judged_as(true, -1, 1), Fitting::always, false, "--fit", false},
+        {"converted_in_view_or_not", judged_as(false, -1, 1), Fitting::when_out_of_view, false, "--fit-when-needed", false},
+        {"converted_as_it_lies", judged_as(false, 370, 390), Fitting::as_it_lies, false, "", false},
+        {"empty", FormJudgement{}, Fitting::when_out_of_view, true, "", false},
+    };
+    for (const auto& c : cases) {
+        const SourceWay way = way_for(c.judgement, c.fitting);
+        EXPECT_EQ(way.as_it_is, c.as_it_is) << c.name;
+        EXPECT_EQ(way.fit_option, c.option) << c.name;
+        EXPECT_EQ(!way.fitted.empty(), c.says_why) << c.name << ": " << way.fitted;
+    }
+}
+
 MeshStore read_through(const std::string& name)
 {
     MeshStore mesh;

@@ -108,21 +108,23 @@ FormJudgement judge_input(int fd)
     return judgement;
 }
 
-// The converter's options: the caller's, then how to fit. Empty `fitted` unless known now.
-std::vector<std::string> converter_options(const SourceOptions& options, MeshSource& source)
+} // namespace
+
+SourceWay way_for(const FormJudgement& judgement, Fitting fitting)
 {
-    std::vector<std::string> words = options.converter_options;
-    const std::string trouble = out_of_first_view(source.judgement.bounds);
-    if (options.fitting == Fitting::always)
-        words.push_back("--fit");
-    else if (options.fitting == Fitting::when_out_of_view && !source.judgement.in_viewers_form)
-        words.push_back("--fit-when-needed");
-    else if (options.fitting == Fitting::when_out_of_view && !trouble.empty()) {
-        words.push_back("--fit");
-        source.fitted = trouble;
-    }
-    return words;
+    const std::string trouble = out_of_first_view(judgement.bounds);
+    if (judgement.in_viewers_form && (fitting == Fitting::as_it_lies || (fitting == Fitting::when_out_of_view && trouble.empty())))
+        return {true, "", ""};
+    if (fitting == Fitting::always)
+        return {false, "--fit", ""};
+    if (fitting == Fitting::when_out_of_view && !judgement.in_viewers_form)
+        return {false, "--fit-when-needed", ""};
+    if (fitting == Fitting::when_out_of_view)
+        return {false, "--fit", trouble};
+    return {false, "", ""};
 }
+
+namespace {
 
 struct ConverterRun {
     std::string program, input;
@@ -185,8 +187,13 @@ bool start_converter(const std::string& path, int input, bool copied, const Sour
 {
     // Only a file that is not in the form is read by its name: its companions lie beside it.
     const bool by_name = !source.judgement.in_viewers_form && !copied && !names_a_descriptor(path);
-    ConverterRun run{program_beside_this_one("olvanta-convert"), by_name ? path : descriptor_name(input),
-                     converter_options(options, source), input, -1, -1, -1};
+    const SourceWay way = way_for(source.judgement, options.fitting);
+    std::vector<std::string> words = options.converter_options;
+    if (!way.fit_option.empty())
+        words.push_back(way.fit_option);
+    source.fitted = way.fitted;
+    ConverterRun run{program_beside_this_one("olvanta-convert"), by_name ? path : descriptor_name(input), words, input,
+                     -1, -1, -1};
     Pipe mesh, says, errors;
     if (!open_pipe(mesh, true) || !open_pipe(says, options.fitting == Fitting::when_out_of_view) ||
         !open_pipe(errors, options.capture_converter)) {
@@ -241,9 +248,7 @@ bool open_mesh_source(const std::string& path, const SourceOptions& options, Mes
         close(input);
         return fail(source, SourceFailure::reading, source.judgement.error, reason);
     }
-    const bool fits_as_it_lies = out_of_first_view(source.judgement.bounds).empty();
-    if (source.judgement.in_viewers_form &&
-        (options.fitting == Fitting::as_it_lies || (options.fitting == Fitting::when_out_of_view && fits_as_it_lies))) {
+    if (way_for(source.judgement, options.fitting).as_it_is) {
         source.fd = input;
         source.name = descriptor_name(input);
         return true;

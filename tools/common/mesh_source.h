@@ -42,6 +42,16 @@ struct MeshSource {
     SourceFailure failure = SourceFailure::none;
 };
 
+// How a judged file reaches the reader: as it is, or through the converter with a fitting option
+// ("--fit", "--fit-when-needed" or none), and, when it is fitted for a reason known before
+// converting, that reason in words.
+struct SourceWay {
+    bool as_it_is;
+    std::string fit_option;
+    std::string fitted;
+};
+SourceWay way_for(const FormJudgement& judgement, Fitting fitting);
+
 // The path of the program `name` installed beside the running one, as the tools are.
 std::string program_beside_this_one(const char* name);
 
