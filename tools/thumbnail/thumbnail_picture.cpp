@@ -27,26 +27,17 @@ RgbaPicture read_back(int size)
 }
 
 // The viewer's light comes from one side only, and a face turned from it, or seen from behind,
-// takes only the dark red ambient: a model wound the other way, or facing away from the light,
-// would be a black shape. Both sides of a face are lit, and a fill light from the eye lights
-// whatever the eye sees; its twin from behind lights faces whose normals point away from their
-// own winding. The viewer's light still gives the shape its modelling.
-const GLfloat from_the_eye[4] = {0.0f, 0.0f, 1.0f, 0.0f};
-const GLfloat from_behind[4] = {0.0f, 0.0f, -1.0f, 0.0f};
-const GLfloat fill[4] = {0.55f, 0.55f, 0.55f, 1.0f};
-const GLfloat no_light[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+// takes only the dark red of the ambient light on the default material: a model wound the other
+// way, or facing away from the light, would be a black shape. Both sides of a face are lit, and
+// the material takes more of the ambient light, so whatever the eye sees reads in the viewer's
+// red while the viewer's light still gives the shape its modelling. More lights would cost the
+// software rasteriser more to compile than the whole confinement of the process.
+const GLfloat ambient_taken[4] = {0.7f, 0.7f, 0.7f, 1.0f};
 
-void add_fill_light()
+void light_every_visible_side()
 {
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
-    glLightfv(GL_LIGHT1, GL_POSITION, from_the_eye);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, fill);
-    glLightfv(GL_LIGHT1, GL_SPECULAR, no_light);
-    glLightfv(GL_LIGHT2, GL_POSITION, from_behind);
-    glLightfv(GL_LIGHT2, GL_DIFFUSE, fill);
-    glLightfv(GL_LIGHT2, GL_SPECULAR, no_light);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHT2);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient_taken);
 }
 
 } // namespace
@@ -66,7 +57,7 @@ RgbaPicture draw_thumbnail(const ThumbnailView& view, int size)
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     set_up_light();
-    add_fill_light();
+    light_every_visible_side();
     set_thumbnail_matrices(view);
     // Files give normals of any length; the picture should not depend on it.
     glEnable(GL_NORMALIZE);
