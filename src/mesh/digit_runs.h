@@ -26,6 +26,14 @@ inline __attribute__((always_inline)) int eight_byte_digit_count(std::uint64_t b
     return nonzero ? __builtin_ctzll(nonzero) / 8 : 8;
 }
 
+// How many of the eight bytes at p, which must be readable, are digits before any other byte.
+inline __attribute__((always_inline)) int digits_at(const char* p)
+{
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, 8);
+    return eight_byte_digit_count(bytes);
+}
+
 // The eight bytes at p must be readable, whatever follows the run.
 inline __attribute__((always_inline)) DigitRun eight_byte_digit_run(const char* p)
 {

@@ -65,9 +65,7 @@ inline __attribute__((always_inline)) const char* scan_digits(const char* p, con
 inline const char* skip_digit_run(const char* p, const char* end)
 {
     while (end - p >= 8) {
-        std::uint64_t bytes;
-        std::memcpy(&bytes, p, 8);
-        const int length = eight_byte_digit_count(bytes);
+        const int length = digits_at(p);
         p += length;
         if (length < 8)
             return p;

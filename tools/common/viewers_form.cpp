@@ -103,9 +103,7 @@ inline const char* past_digits(const char* p, std::uint64_t& value, int& count)
 inline const char* past_digit_run(const char* p)
 {
     for (;;) {
-        std::uint64_t bytes;
-        std::memcpy(&bytes, p, 8);
-        const int length = eight_byte_digit_count(bytes);
+        const int length = digits_at(p);
         p += length;
         if (length < 8)
             return p;
