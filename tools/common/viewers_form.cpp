@@ -45,11 +45,6 @@ inline bool is_line_blank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-inline bool is_digit(char c)
-{
-    return static_cast<unsigned char>(c - '0') < 10;
-}
-
 // At least one blank, and all of them; most often there is just one.
 inline const char* past_blanks(const char* p)
 {
