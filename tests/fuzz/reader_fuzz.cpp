@@ -1,6 +1,11 @@
 // Coverage-guided fuzzing of the mesh reader: any bytes, read alone, in chunks as small as one
 // byte and in parts, must give exactly the reference reader's lists; the family's reader, in
-// pieces and parts, exactly its reference reading; any sanitizer report is a finding too.
+// pieces and parts, exactly its reference reading; the judgement of the viewer's form, of the text
+// and of a file in parts, one answer, and of any text it accepts both readers the same mesh; any
+// sanitizer report is a finding too.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +18,8 @@
 #include "../mesh/reference_reader.h"
 #include "mesh/family_reader.h"
 #include "mesh/mesh_reader.h"
+#include "readers_agree.h"
+#include "viewers_form.h"
 
 namespace {
 
@@ -49,6 +56,52 @@ void check_family_reading(const std::string& text)
     }
 }
 
+bool same_judgement(const FormJudgement& a, const FormJudgement& b)
+{
+    if (a.in_viewers_form != b.in_viewers_form || a.read_failed || b.read_failed)
+        return false;
+    if (!a.in_viewers_form)
+        return true;
+    bool same_bounds = true;
+    for (int k = 0; k < 3; ++k)
+        same_bounds = same_bounds && a.bounds.low[k] == b.bounds.low[k] && a.bounds.high[k] == b.bounds.high[k];
+    return a.vertices == b.vertices && a.faces == b.faces && same_bounds;
+}
+
+// The same text as a file, judged in parts side by side. Its buffers of megabytes and its threads
+// cost the sanitizers a hundred times the judging itself: every text in the form, where a part
+// cut wrong shows, and one other input in sixty-four.
+void check_judgement_of_a_file(const std::string& text, const FormJudgement& whole)
+{
+    const int fd = memfd_create("judged", MFD_CLOEXEC);
+    if (fd < 0 || write(fd, text.data(), text.size()) != ssize_t(text.size()))
+        std::abort();
+    const int parts = 1 + int(text.size() % 3);
+    const FormJudgement in_parts = judge_file(fd, text.size(), parts);
+    close(fd);
+    if (!same_judgement(whole, in_parts)) {
+        std::fprintf(stderr, "the judgement of the text (%d) and of the file in %d parts (%d) differ\n",
+                     int(whole.in_viewers_form), parts, int(in_parts.in_viewers_form));
+        std::abort();
+    }
+}
+
+// The text judged whole, and as a file now and then; a text in the form read alike by both readers.
+void check_judgement(const std::string& text, const MeshStore& viewers_reading)
+{
+    const FormJudgement whole = judge_text(text.data(), text.data() + text.size());
+    if (whole.in_viewers_form || text.size() % 64 == 0)
+        check_judgement_of_a_file(text, whole);
+    std::string why;
+    if (whole.in_viewers_form && (whole.vertices != viewers_reading.vertices.size() ||
+                                  whole.faces != viewers_reading.faces.size()))
+        why = "the judgement's counts are not the reading's";
+    if (whole.in_viewers_form && (!why.empty() || !both_readers_agree(text, why))) {
+        std::fprintf(stderr, "judged in the viewer's form, but the readers differ: %s\n", why.c_str());
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -74,5 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!same(as_file, expected_file))
         report("read as a file in chunks and parts", as_file, expected_file);
     check_family_reading(text);
+    check_judgement(text, alone);
     return 0;
 }

@@ -9,13 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
-#include "mesh/family_reader.h"
 #include "mesh/mesh_reader.h"
 #include "mesh_source.h"
+#include "readers_agree.h"
 #include "scratch_folder.h"
 #include "viewers_form.h"
 
@@ -99,45 +98,6 @@ TEST(ViewersForm, CountsAndBoundsTheWholeFile)
 }
 
 // Every text judged in the form, however it was damaged, must be one mesh to both readers.
-bool both_readers_agree(const std::string& text, std::string& why)
-{
-    MeshStore viewer;
-    read_mesh_text(text.data(), text.data() + text.size(), viewer);
-    std::string bare = text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text;
-    FamilyMesh family;
-    for (std::size_t at = 0; at <= bare.size();) {
-        const std::size_t end = std::min(bare.find('\n', at), bare.size());
-        read_family_line(bare.data() + at, bare.data() + end, family);
-        at = end + 1;
-    }
-    if (viewer.vertices.size() != family.vertices.size() || viewer.faces.size() != face_count(family) ||
-        family.skipped_lines != 0) {
-        why = "counts differ";
-        return false;
-    }
-    for (std::size_t i = 0; i < viewer.vertices.size(); ++i) {
-        const Vertex& v = viewer.vertices[i];
-        const FamilyVertex& f = family.vertices[i];
-        if (float(v.x) != f.position[0] || float(v.y) != f.position[1] || float(v.z) != f.position[2] ||
-            float(v.nx) != f.normal[0] || float(v.ny) != f.normal[1] || float(v.nz) != f.normal[2] || !f.has_normal ||
-            f.number != int(i + 1) ||
-            !std::isfinite(f.position[0]) || !std::isfinite(f.position[1]) || !std::isfinite(f.position[2])) {
-            why = "vertex " + std::to_string(i + 1) + " differs";
-            return false;
-        }
-    }
-    for (std::size_t k = 0; k < viewer.faces.size(); ++k) {
-        const Face& v = viewer.faces[k];
-        const int* f = family.face_vertices.data() + family.face_starts[k];
-        if (family.face_starts[k + 1] - family.face_starts[k] != 3 || v.v1 != f[0] - 1 || v.v2 != f[1] - 1 ||
-            v.v3 != f[2] - 1) {
-            why = "face " + std::to_string(k + 1) + " differs";
-            return false;
-        }
-    }
-    return true;
-}
-
 TEST(ViewersForm, WhatItAcceptsBothReadersReadAlike)
 {
     const std::string start = "# made by hand\n" + strict + "Vertex 4 -1.5e-3 2.25 .5 {normal=(0.6 -0.8 0)}\n"
