@@ -2,10 +2,12 @@
 // bench mesh (1,000,000 vertices, 2,000,000 faces, 151 MB), in the viewer's form and without
 // normal parts (through the converter), at the sizes file managers ask for; runs interleaved.
 //
-//   build/thumbnail-bench
+//   build/thumbnail-bench [OTHER-THUMBNAILER]
 //
 // Prints for each the median wall time of five runs, from start to the picture written, and the
-// peak resident memory of the thumbnailer and of its converter.
+// peak resident memory of the thumbnailer and of its converter. Given another build of the
+// thumbnailer (an earlier one, say), runs it too, interleaved with ours, and prints its median
+// and the difference beside ours: the machine's noise falls on both alike.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,13 +51,13 @@ struct Run {
     double peak_mib = 0;
 };
 
-Run thumbnail(const std::string& mesh, int size)
+Run thumbnail(const char* thumbnailer, const std::string& mesh, int size)
 {
     const std::string out = built("bench-thumbnail.png");
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        execl(OLVANTA_THUMBNAILER, OLVANTA_THUMBNAILER, "-s", std::to_string(size).c_str(), mesh.c_str(), out.c_str(),
+        execl(thumbnailer, thumbnailer, "-s", std::to_string(size).c_str(), mesh.c_str(), out.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -79,35 +81,45 @@ struct Case {
     std::string label, mesh;
     int size;
     double limit;
-    std::vector<double> seconds;
+    std::vector<double> seconds, others_seconds;
     double peak_mib = 0;
 };
 
+bool run_into(std::vector<double>& seconds, double& peak_mib, const char* thumbnailer, const Case& c)
+{
+    const Run run = thumbnail(thumbnailer, c.mesh, c.size);
+    if (run.seconds < 0) {
+        std::fprintf(stderr, "thumbnail-bench: %s made no picture of %s\n", thumbnailer, c.mesh.c_str());
+        return false;
+    }
+    seconds.push_back(run.seconds);
+    peak_mib = std::max(peak_mib, run.peak_mib);
+    return true;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const char* other = argc > 1 ? argv[1] : nullptr;
     const std::string small = built("bench-small.m"), large = built("bench-torus.txt"), raw = built("bench-raw.m");
     if (!make_mesh(small, "48 24") || !make_mesh(large, "1000 1000") || !make_raw(large, raw)) {
         std::fprintf(stderr, "thumbnail-bench: cannot make the bench meshes in %s\n", OLVANTA_BUILD_DIR);
         return 1;
     }
     std::vector<Case> cases = {
-        {"small torus (1,152 vertices, 2,304 faces)", small, 256, 0.5, {}},
-        {"small torus (1,152 vertices, 2,304 faces)", small, 1024, 0.5, {}},
-        {"bench mesh, 151 MB", large, 256, 2.0, {}},
-        {"bench mesh, 151 MB", large, 1024, 2.0, {}},
-        {"bench mesh without normals, 111 MB, converted", raw, 256, 0, {}},
+        {"small torus (1,152 vertices, 2,304 faces)", small, 256, 0.5, {}, {}},
+        {"small torus (1,152 vertices, 2,304 faces)", small, 1024, 0.5, {}, {}},
+        {"bench mesh, 151 MB", large, 256, 2.0, {}, {}},
+        {"bench mesh, 151 MB", large, 1024, 2.0, {}, {}},
+        {"bench mesh without normals, 111 MB, converted", raw, 256, 0, {}, {}},
     };
+    double others_peak_mib = 0;
     for (int round = 0; round < runs; ++round)
         for (Case& c : cases) {
-            const Run run = thumbnail(c.mesh, c.size);
-            if (run.seconds < 0) {
-                std::fprintf(stderr, "thumbnail-bench: no picture of %s\n", c.mesh.c_str());
+            if (!run_into(c.seconds, c.peak_mib, OLVANTA_THUMBNAILER, c) ||
+                (other && !run_into(c.others_seconds, others_peak_mib, other, c)))
                 return 1;
-            }
-            c.seconds.push_back(run.seconds);
-            c.peak_mib = std::max(c.peak_mib, run.peak_mib);
         }
     rusage children{};
     getrusage(RUSAGE_CHILDREN, &children);
@@ -116,8 +128,11 @@ int main()
         if (c.limit > 0)
             std::printf(" (at most %.1f s)", c.limit);
         std::printf(", peak resident %.0f MiB\n", c.peak_mib);
+        if (other)
+            std::printf("  %s: %.3f s; ours %+.0f ms\n", other, median(c.others_seconds),
+                        1000.0 * (median(c.seconds) - median(c.others_seconds)));
     }
-    std::printf("largest peak resident of any process, converter included: %.0f MiB\n",
-                double(children.ru_maxrss) / 1024.0);
+    std::printf("largest peak resident of any process, converter included%s: %.0f MiB\n",
+                other ? ", of either thumbnailer" : "", double(children.ru_maxrss) / 1024.0);
     return 0;
 }
