@@ -127,6 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!same(as_file, expected_file))
         report("read as a file in chunks and parts", as_file, expected_file);
     check_family_reading(text);
-    check_judgement(text, alone);
+    check_judgement(text, as_file);
     return 0;
 }
