@@ -98,6 +98,14 @@ mode_t mode_of(int flags, va_list arguments)
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(arguments, int)) : 0;
 }
 
+// A path relative to another folder than the working one is no name the probe can judge.
+int probed_openat(const char* name, int folder, const char* path, int flags, mode_t mode)
+{
+    if (folder == AT_FDCWD || path[0] == '/')
+        probe(path, flags);
+    return next<int (*)(int, const char*, int, ...)>(name)(folder, path, flags, mode);
+}
+
 } // namespace
 
 extern "C" {
@@ -128,9 +136,7 @@ int openat(int folder, const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = mode_of(flags, arguments);
     va_end(arguments);
-    if (folder == AT_FDCWD || path[0] == '/')
-        probe(path, flags);
-    return next<int (*)(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
+    return probed_openat("openat", folder, path, flags, mode);
 }
 
 int openat64(int folder, const char* path, int flags, ...)
@@ -139,9 +145,7 @@ int openat64(int folder, const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = mode_of(flags, arguments);
     va_end(arguments);
-    if (folder == AT_FDCWD || path[0] == '/')
-        probe(path, flags);
-    return next<int (*)(int, const char*, int, ...)>("openat64")(folder, path, flags, mode);
+    return probed_openat("openat64", folder, path, flags, mode);
 }
 
 FILE* fopen(const char* path, const char* mode)

@@ -152,23 +152,26 @@ TEST_F(ConfinedChild, EachLayerAloneRefusesItsShare)
 
 // A host sandbox of its own that refuses one of the kernel's means: the tools keep the rest, say
 // what they got, and still read. Each host filter answers as such sandboxes do.
+void load_as_the_host(scmp_filter_ctx host)
+{
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    seccomp_load(host);
+    seccomp_release(host);
+}
+
 void refuse_landlock_as_a_host_would()
 {
     scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
     for (const int call : {SCMP_SYS(landlock_create_ruleset), SCMP_SYS(landlock_add_rule), SCMP_SYS(landlock_restrict_self)})
         seccomp_rule_add(host, SCMP_ACT_ERRNO(ENOSYS), call, 0);
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    seccomp_load(host);
-    seccomp_release(host);
+    load_as_the_host(host);
 }
 
 void refuse_restricting_as_a_host_would()
 {
     scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
     seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(landlock_restrict_self), 0);
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    seccomp_load(host);
-    seccomp_release(host);
+    load_as_the_host(host);
 }
 
 void refuse_seccomp_as_a_host_would()
@@ -176,9 +179,7 @@ void refuse_seccomp_as_a_host_would()
     scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
     seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(seccomp), 0);
     seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP));
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    seccomp_load(host);
-    seccomp_release(host);
+    load_as_the_host(host);
 }
 
 TEST_F(ConfinedChild, UnderAHostThatRefusesAPartItKeepsTheRestAndStillReads)
