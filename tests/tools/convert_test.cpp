@@ -264,14 +264,15 @@ TEST_P(Convert, RoundTripsThroughTheViewersReader)
 std::string obj_without_normals(const Octahedron& o) { return obj_text(o, false); }
 std::string obj_with_normals(const Octahedron& o) { return obj_text(o, true); }
 
-// Facet normals differ at every corner, so an STL with them keeps 4 vertices per corner.
+// An STL's facets describe faces: the octahedron's faces meet at 109 degrees, sharper than a
+// crease, so every corner keeps its face's normal and each corner of the solid is 4 vertices.
 INSTANTIATE_TEST_SUITE_P(Formats, Convert, testing::Values(
     FormatCase{"obj", "octahedron.obj", obj_without_normals, &plain, 6, FormatCase::computed},
     FormatCase{"obj_with_normals", "octahedron.obj", obj_with_normals, &plain, 6, FormatCase::given_per_vertex},
     FormatCase{"ply_ascii_with_normals", "octahedron.ply", ply_ascii_text, &plain, 6, FormatCase::given_per_vertex},
     FormatCase{"ply_binary", "octahedron.ply", ply_binary_bytes, &awkward, 6, FormatCase::computed},
     FormatCase{"stl_ascii_facet_normals", "octahedron.stl", stl_ascii_text, &plain, 24, FormatCase::facet},
-    FormatCase{"stl_binary_zero_normals", "octahedron.stl", stl_binary_bytes, &awkward, 6, FormatCase::computed},
+    FormatCase{"stl_binary_zero_normals", "octahedron.stl", stl_binary_bytes, &awkward, 24, FormatCase::facet},
     FormatCase{"off", "octahedron.off", off_text, &plain, 6, FormatCase::computed}));
 
 // Small hand-made files for every way an input has been seen to go wrong, the import library's

@@ -18,18 +18,33 @@ Vec cross(const Vec& a, const Vec& b)
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
-Vec position(const Corner& c) { return {c.position[0], c.position[1], c.position[2]}; }
-Vec normal(const Corner& c) { return {c.normal[0], c.normal[1], c.normal[2]}; }
-
-Corner corner(const Vec& p, const Vec& n)
+// The meshes here give every corner a vertex of its own: corner i of the list is vertex i.
+Vec position(const ConvertedMesh& m, std::size_t corner)
 {
-    Corner c{};
+    const float* p = m.vertices[std::size_t(m.corner_vertices[corner])].position;
+    return {p[0], p[1], p[2]};
+}
+
+Vec normal(const ConvertedMesh& m, std::size_t corner)
+{
+    const float* n = m.vertices[std::size_t(m.corner_vertices[corner])].normal;
+    return {n[0], n[1], n[2]};
+}
+
+void add_corner(ConvertedMesh& m, const Vec& p, const Vec& n)
+{
+    ConvertedVertex v{};
     for (int k = 0; k < 3; ++k) {
-        c.position[k] = float(p[k]);
-        c.normal[k] = float(n[k]);
+        v.position[k] = float(p[k]);
+        v.normal[k] = float(n[k]);
     }
-    c.has_normal = true;
-    return c;
+    m.corner_vertices.push_back(int(m.vertices.size()));
+    m.vertices.push_back(v);
+}
+
+std::size_t triangle_count(const ConvertedMesh& m)
+{
+    return m.corner_vertices.size() / 3;
 }
 
 // A tetrahedron with arms of three lengths along X, Y and Z, so no turn can pass for another;
@@ -37,24 +52,24 @@ Corner corner(const Vec& p, const Vec& n)
 // direction from the centre, so the normals turn visibly too.
 const Vec origin{0, 0, 0}, arm_x{1, 0, 0}, arm_y{0, 2, 0}, arm_z{0, 0, 3};
 
-std::vector<Triangle> tetrahedron()
+ConvertedMesh tetrahedron()
 {
     const Vec centre{0.25, 0.5, 0.75};
-    auto c = [&](const Vec& p) { return corner(p, sub(p, centre)); };
-    return {Triangle{{c(origin), c(arm_y), c(arm_x)}}, Triangle{{c(origin), c(arm_x), c(arm_z)}},
-            Triangle{{c(origin), c(arm_z), c(arm_y)}}, Triangle{{c(arm_x), c(arm_y), c(arm_z)}}};
+    ConvertedMesh m;
+    for (const Vec& p : {origin, arm_y, arm_x, origin, arm_x, arm_z, origin, arm_z, arm_y, arm_x, arm_y, arm_z})
+        add_corner(m, p, sub(p, centre));
+    return m;
 }
 
 // Each face's normal by its winding points away from the model's centre: seen from outside.
-bool wound_outward(const std::vector<Triangle>& triangles)
+bool wound_outward(const ConvertedMesh& m)
 {
     Vec centre{0, 0, 0};
-    for (const Triangle& t : triangles)
-        for (const Corner& c : t.corners)
-            for (int k = 0; k < 3; ++k)
-                centre[k] += position(c)[k] / double(3 * triangles.size());
-    for (const Triangle& t : triangles) {
-        const Vec a = position(t.corners[0]), b = position(t.corners[1]), c = position(t.corners[2]);
+    for (std::size_t c = 0; c < m.corner_vertices.size(); ++c)
+        for (int k = 0; k < 3; ++k)
+            centre[k] += position(m, c)[k] / double(m.corner_vertices.size());
+    for (std::size_t t = 0; t < triangle_count(m); ++t) {
+        const Vec a = position(m, 3 * t), b = position(m, 3 * t + 1), c = position(m, 3 * t + 2);
         if (dot(cross(sub(b, a), sub(c, a)), sub(a, centre)) <= 0)
             return false;
     }
@@ -66,12 +81,11 @@ struct TurnCase {
     Vec x_goes_to, y_goes_to, z_goes_to; // where the three arms end up
 };
 
-Vec image_of(const std::vector<Triangle>& turned, const std::vector<Triangle>& original, const Vec& p)
+Vec image_of(const ConvertedMesh& turned, const ConvertedMesh& original, const Vec& p)
 {
-    for (std::size_t t = 0; t < original.size(); ++t)
-        for (int k = 0; k < 3; ++k)
-            if (position(original[t].corners[k]) == p)
-                return position(turned[t].corners[k]);
+    for (std::size_t c = 0; c < original.corner_vertices.size(); ++c)
+        if (position(original, c) == p)
+            return position(turned, c);
     return {NAN, NAN, NAN};
 }
 
@@ -86,8 +100,8 @@ TEST(TurnUp, TakesTheNamedAxisUpByARotationThatKeepsWindingAndTurnsNormals)
     for (const TurnCase& c : cases) {
         UpAxis up;
         ASSERT_TRUE(parse_up_axis(c.axis, up)) << c.axis;
-        const std::vector<Triangle> original = tetrahedron();
-        std::vector<Triangle> turned = original;
+        const ConvertedMesh original = tetrahedron();
+        ConvertedMesh turned = original;
         turn_up(turned, up);
         EXPECT_EQ(image_of(turned, original, arm_x), c.x_goes_to) << c.axis;
         EXPECT_EQ(image_of(turned, original, arm_y), c.y_goes_to) << c.axis;
@@ -95,14 +109,13 @@ TEST(TurnUp, TakesTheNamedAxisUpByARotationThatKeepsWindingAndTurnsNormals)
         EXPECT_EQ(image_of(turned, original, origin), origin) << c.axis;
         EXPECT_TRUE(wound_outward(turned)) << c.axis << ": winding seen from outside is kept";
         // A normal keeps its angle to every edge: it turned with the positions.
-        for (std::size_t t = 0; t < turned.size(); ++t)
-            for (int k = 0; k < 3; ++k) {
-                const Vec edge_before = sub(position(original[t].corners[(k + 1) % 3]), position(original[t].corners[k]));
-                const Vec edge_after = sub(position(turned[t].corners[(k + 1) % 3]), position(turned[t].corners[k]));
-                EXPECT_EQ(dot(normal(turned[t].corners[k]), edge_after), dot(normal(original[t].corners[k]), edge_before))
-                    << c.axis;
-                EXPECT_EQ(dot(normal(turned[t].corners[k]), normal(turned[t].corners[k])),
-                          dot(normal(original[t].corners[k]), normal(original[t].corners[k])));
+        for (std::size_t t = 0; t < triangle_count(turned); ++t)
+            for (std::size_t k = 0; k < 3; ++k) {
+                const std::size_t here = 3 * t + k, next = 3 * t + (k + 1) % 3;
+                const Vec edge_before = sub(position(original, next), position(original, here));
+                const Vec edge_after = sub(position(turned, next), position(turned, here));
+                EXPECT_EQ(dot(normal(turned, here), edge_after), dot(normal(original, here), edge_before)) << c.axis;
+                EXPECT_EQ(dot(normal(turned, here), normal(turned, here)), dot(normal(original, here), normal(original, here)));
             }
     }
 }
@@ -114,13 +127,12 @@ TEST(TurnUp, ReadsOnlyTheSixAxes)
         EXPECT_FALSE(parse_up_axis(wrong, up)) << "'" << wrong << "'";
 }
 
-std::vector<Triangle> triangles_through(const std::vector<Vec>& points)
+ConvertedMesh triangles_through(const std::vector<Vec>& points)
 {
-    std::vector<Triangle> triangles;
-    for (std::size_t i = 0; i + 2 < points.size(); i += 3)
-        triangles.push_back(Triangle{{corner(points[i], {0, 0, 1}), corner(points[i + 1], {0, 0, 1}),
-                                      corner(points[i + 2], {0, 0, 1})}});
-    return triangles;
+    ConvertedMesh m;
+    for (const Vec& p : points)
+        add_corner(m, p, {0, 0, 1});
+    return m;
 }
 
 struct FitCase {
@@ -138,15 +150,15 @@ TEST(FitIntoView, CentresTheBoxOnTheOriginWithItsLargestSideTwoAndAHalf)
         {"one_point", {{4, -5, 6}, {4, -5, 6}, {4, -5, 6}}, {0, 0, 0}},
     };
     for (const FitCase& c : cases) {
-        std::vector<Triangle> triangles = triangles_through(c.points);
+        ConvertedMesh triangles = triangles_through(c.points);
         fit_into_view(triangles);
         const Bounds b = bounds_of(triangles);
         for (int k = 0; k < 3; ++k) {
             EXPECT_NEAR(b.min[k] + b.max[k], 0, 1e-6) << c.name << ": centred on axis " << k;
             EXPECT_NEAR(b.max[k] - b.min[k], c.size[k], 1e-6) << c.name << ": side " << k;
         }
-        for (const Triangle& t : triangles)
-            EXPECT_EQ(normal(t.corners[0]), (Vec{0, 0, 1})) << c.name << ": normals stay";
+        for (std::size_t corner = 0; corner < triangles.corner_vertices.size(); ++corner)
+            EXPECT_EQ(normal(triangles, corner), (Vec{0, 0, 1})) << c.name << ": normals stay";
     }
 }
 

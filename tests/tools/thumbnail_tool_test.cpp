@@ -132,9 +132,10 @@ protected:
                                        "f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n");
         std::string stl = "solid tet\n";
         const char* facets[] = {"0 0 0 0 1 0 1 0 0", "0 0 0 1 0 0 0 0 1", "0 0 0 0 0 1 0 1 0", "1 0 0 0 1 0 0 0 1"};
-        for (const char* facet : facets) {
-            std::istringstream numbers(facet);
-            stl += "facet normal 0 0 0\nouter loop\n";
+        const char* normals[] = {"0 0 -1", "0 -1 0", "-1 0 0", "0.57735 0.57735 0.57735"};
+        for (int f = 0; f < 4; ++f) {
+            std::istringstream numbers(facets[f]);
+            stl += std::string("facet normal ") + normals[f] + "\nouter loop\n";
             for (int corner = 0; corner < 3; ++corner) {
                 double x, y, z;
                 numbers >> x >> y >> z;

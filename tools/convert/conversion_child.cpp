@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive_size.h"
+#include "binary_stl.h"
 #include "confine_to_reading.h"
 #include "family_file.h"
 #include "family_mesh.h"
@@ -17,6 +18,7 @@
 #include "conversion_failure.h"
 #include "conversion_limits.h"
 #include "convert_mesh.h"
+#include "crease_normals.h"
 #include "import_scene.h"
 #include "placement.h"
 
@@ -58,18 +60,25 @@ bool archive_fits(const Conversion& c, std::string& reason)
     return false;
 }
 
-bool import(const Conversion& c, std::vector<Triangle>& triangles, std::string& reason)
+bool import(const Conversion& c, ImportedMesh& imported, std::string& reason)
 {
     const std::string& input = c.options->input;
+    if (is_binary_stl(input)) {
+        imported.facet_normals = true;
+        if (read_binary_stl(input, imported.mesh, imported.facets, reason))
+            return true;
+        reason = "cannot read " + quoted(input) + " as a mesh: " + reason;
+        return false;
+    }
     if (!archive_fits(c, reason))
         return false;
     std::string refused;
-    const bool imported = import_triangles(input, triangles, reason, refused);
+    const bool imported_well = import_mesh(input, imported, reason, refused);
     if (!refused.empty())
         say(report_to, "refused: " + refused);
-    if (!imported && reason.find("std::bad_alloc") != std::string::npos)
+    if (!imported_well && reason.find("std::bad_alloc") != std::string::npos)
         reason = ran_out_of_memory(input, false, c.memory_bytes);
-    return imported;
+    return imported_well;
 }
 
 bool write_mesh(const ConvertedMesh& mesh, const Conversion& c, std::string& reason)
@@ -109,22 +118,29 @@ bool must_fit(const ConvertOptions& options, const Bounds& bounds)
     return true;
 }
 
-int place_join_and_write(std::vector<Triangle>& triangles, const Conversion& c)
-{
-    turn_up(triangles, c.options->up);
-    if (must_fit(*c.options, bounds_of(triangles)))
-        fit_into_view(triangles);
-    const ConvertedMesh mesh = join_and_complete(triangles);
-    std::vector<Triangle>().swap(triangles);
-    return write_and_count(mesh, c);
-}
-
 int place_and_write(ConvertedMesh& mesh, const Conversion& c)
 {
     turn_up(mesh, c.options->up);
     if (must_fit(*c.options, bounds_of(mesh)))
         fit_into_view(mesh);
     return write_and_count(mesh, c);
+}
+
+// An STL's facet normals that were zero or pointed another way than their faces.
+void say_what_facets_were_unused(const FacetCounts& facets)
+{
+    if (facets.unusable || facets.disagreeing)
+        say(report_to, "facets: " + std::to_string(facets.unusable) + " " + std::to_string(facets.disagreeing));
+}
+
+int complete_place_and_write(ImportedMesh& imported, const Conversion& c)
+{
+    if (imported.facet_normals)
+        make_crease_normals(imported.mesh);
+    else
+        complete_normals(imported.mesh);
+    say_what_facets_were_unused(imported.facets);
+    return place_and_write(imported.mesh, c);
 }
 
 // What the family's reading had to pass over or read in part, for the converter's warning lines.
@@ -189,15 +205,15 @@ int convert_in_child(int report_fd, void* context)
         say(report_fd, "error " + ran_out_of_memory(c.options->input, false, c.memory_bytes));
         return 1;
     }
-    std::vector<Triangle> triangles;
-    std::string reason;
-    if (!import(c, triangles, reason)) {
-        say(report_fd, "error " + reason);
-        return 1;
-    }
-    say(report_fd, "converting");
     try {
-        return place_join_and_write(triangles, c);
+        ImportedMesh imported;
+        std::string reason;
+        if (!import(c, imported, reason)) {
+            say(report_fd, "error " + reason);
+            return 1;
+        }
+        say(report_fd, "converting");
+        return complete_place_and_write(imported, c);
     } catch (const std::bad_alloc&) {
         say(report_fd, "error ran out of memory converting " + quoted(c.options->input));
         return 1;

@@ -1,4 +1,4 @@
-// Joining corners into vertices, completing normals, and writing the viewer's text.
+// Completing normals, and writing the viewer's text.
 #include "convert_mesh.h"
 
 #include <algorithm>
@@ -7,36 +7,11 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
+#include "corner_join.h"
+
 namespace {
-
-// Bits, not values: 0 and -0 are different vertices, as in the file.
-struct CornerKey {
-    std::uint32_t bits[7];
-    bool operator==(const CornerKey& o) const { return std::memcmp(bits, o.bits, sizeof bits) == 0; }
-};
-
-struct CornerKeyHash {
-    std::size_t operator()(const CornerKey& k) const
-    {
-        std::size_t h = 1469598103934665603ull;
-        for (std::uint32_t b : k.bits)
-            h = (h ^ b) * 1099511628211ull;
-        return h;
-    }
-};
-
-CornerKey key_of(const Corner& c)
-{
-    CornerKey key{};
-    std::memcpy(key.bits, c.position, sizeof c.position);
-    if (c.has_normal)
-        std::memcpy(key.bits + 3, c.normal, sizeof c.normal);
-    key.bits[6] = c.has_normal ? 1 : 0;
-    return key;
-}
 
 struct Sum {
     double x = 0, y = 0, z = 0;
@@ -53,8 +28,18 @@ Sum area_weighted_normal(const ConvertedMesh& mesh, const int* corners)
     return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
 }
 
-void complete_normals(ConvertedMesh& mesh, const std::vector<bool>& needs_normal)
+} // namespace
+
+void complete_normals(ConvertedMesh& mesh)
 {
+    std::vector<bool> needs_normal(mesh.vertices.size());
+    bool any = false;
+    for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+        needs_normal[i] = lacks_normal(mesh.vertices[i]);
+        any = any || needs_normal[i];
+    }
+    if (!any)
+        return;
     std::vector<Sum> sums(mesh.vertices.size());
     for (std::size_t t = 0; t + 2 < mesh.corner_vertices.size(); t += 3) {
         const Sum n = area_weighted_normal(mesh, &mesh.corner_vertices[t]);
@@ -77,6 +62,8 @@ void complete_normals(ConvertedMesh& mesh, const std::vector<bool>& needs_normal
         n[0] = float(s.x / length), n[1] = float(s.y / length), n[2] = float(s.z / length);
     }
 }
+
+namespace {
 
 // Records are formatted in blocks, two at a time on two cores, and written in order.
 const std::size_t records_per_block = 1 << 16;
@@ -181,30 +168,6 @@ void write_records(const ConvertedMesh& mesh, std::size_t count, Formatter forma
 }
 
 } // namespace
-
-ConvertedMesh join_and_complete(const std::vector<Triangle>& triangles)
-{
-    ConvertedMesh mesh;
-    std::vector<bool> needs_normal;
-    std::unordered_map<CornerKey, int, CornerKeyHash> index_of;
-    index_of.reserve(triangles.size() * 2);
-    mesh.corner_vertices.reserve(triangles.size() * 3);
-    for (const Triangle& t : triangles)
-        for (const Corner& c : t.corners) {
-            const auto [place, is_new] = index_of.emplace(key_of(c), int(mesh.vertices.size()));
-            if (is_new) {
-                ConvertedVertex v{};
-                std::memcpy(v.position, c.position, sizeof v.position);
-                if (c.has_normal)
-                    std::memcpy(v.normal, c.normal, sizeof v.normal);
-                mesh.vertices.push_back(v);
-                needs_normal.push_back(!c.has_normal);
-            }
-            mesh.corner_vertices.push_back(place->second);
-        }
-    complete_normals(mesh, needs_normal);
-    return mesh;
-}
 
 bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out)
 {

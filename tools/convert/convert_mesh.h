@@ -1,24 +1,14 @@
-// Turning triangles from any mesh file into the viewer's lists: vertices joined, normals made
-// where the file has none, and the text written so that it reads back as the same floats.
+// The viewer's lists as the converter makes them from any mesh file: normals made where the file
+// has none, and the text written so that it reads back as the same floats.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-struct Corner {
-    float position[3];
-    float normal[3];
-    bool has_normal; // the file gave a usable normal (finite, not of zero length)
-};
-
-struct Triangle {
-    Corner corners[3];
-};
-
 struct ConvertedVertex {
     float position[3];
-    float normal[3];
+    float normal[3]; // three zero bits while the vertex still needs a normal made
 };
 
 struct ConvertedMesh {
@@ -26,9 +16,8 @@ struct ConvertedMesh {
     std::vector<int> corner_vertices; // three zero-based vertex indices per triangle
 };
 
-// Corners with the same position and the same file normal (or none) become one vertex; a vertex
-// without a file normal gets the area-weighted mean of its triangles' normals.
-ConvertedMesh join_and_complete(const std::vector<Triangle>& triangles);
+// A vertex without a normal gets the area-weighted mean of its triangles' normals.
+void complete_normals(ConvertedMesh& mesh);
 
 // Normals are written at unit length.
 bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out);

@@ -7,9 +7,12 @@
 #include <assimp/scene.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "confined_files.h"
+#include "corner_join.h"
 
 namespace {
 
@@ -19,44 +22,107 @@ bool usable_normal(const aiVector3D& n)
            (n.x != 0 || n.y != 0 || n.z != 0);
 }
 
-Corner corner_of(const aiMesh& mesh, unsigned index)
+bool finite_position(const aiVector3D& p)
 {
-    Corner c{};
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// The vertex as the converter keeps it: a normal only where the file gave a usable one, and none
+// at all where the normals describe faces rather than corners.
+ConvertedVertex vertex_of(const aiMesh& mesh, unsigned index, bool corner_normals)
+{
+    ConvertedVertex v{};
     const aiVector3D& p = mesh.mVertices[index];
-    c.position[0] = p.x, c.position[1] = p.y, c.position[2] = p.z;
-    if (mesh.HasNormals() && usable_normal(mesh.mNormals[index])) {
+    v.position[0] = p.x, v.position[1] = p.y, v.position[2] = p.z;
+    if (corner_normals && mesh.HasNormals() && usable_normal(mesh.mNormals[index])) {
         const aiVector3D& n = mesh.mNormals[index];
-        c.normal[0] = n.x, c.normal[1] = n.y, c.normal[2] = n.z;
-        c.has_normal = true;
+        v.normal[0] = n.x, v.normal[1] = n.y, v.normal[2] = n.z;
     }
-    return c;
+    return v;
 }
 
-bool finite_position(const Corner& c)
+std::size_t triangle_count(const aiMesh& mesh)
 {
-    return std::isfinite(c.position[0]) && std::isfinite(c.position[1]) && std::isfinite(c.position[2]);
+    std::size_t count = 0;
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f)
+        count += mesh.mFaces[f].mNumIndices == 3;
+    return count;
 }
 
-// Every triangle of every mesh in the scene, already placed by the scene's node transforms.
-std::vector<Triangle> scene_triangles(const aiScene& scene, bool& finite)
+// A file whose faces share vertices has an index of its own, which is kept as it is. The
+// library gives each face of some formats vertices of its own (an STL's, an OBJ's): their
+// corners are joined. Known before triangulation, which makes a polygon's triangles share.
+bool has_own_index(const aiScene& scene)
 {
-    std::vector<Triangle> triangles;
-    finite = true;
     for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
         const aiMesh& mesh = *scene.mMeshes[m];
+        std::size_t indices = 0;
+        for (unsigned f = 0; f < mesh.mNumFaces; ++f)
+            indices += mesh.mFaces[f].mNumIndices;
+        if (indices > mesh.mNumVertices)
+            return true;
+    }
+    return false;
+}
+
+// Where a mesh's vertex lies in the converted mesh, made when a triangle first uses it: appended
+// when the mesh keeps its own index, joined otherwise. Vertices no triangle uses are left out.
+struct MeshPlaces {
+    const aiMesh& mesh;
+    bool corner_normals, own_index;
+    std::vector<int> places; // -1 until used
+};
+
+int place_of(MeshPlaces& m, unsigned index, VertexJoin& join, ConvertedMesh& out, bool& finite)
+{
+    int& place = m.places[index];
+    if (place >= 0)
+        return place;
+    const ConvertedVertex v = vertex_of(m.mesh, index, m.corner_normals);
+    finite = finite && finite_position(m.mesh.mVertices[index]);
+    if (m.own_index) {
+        place = int(out.vertices.size());
+        out.vertices.push_back(v);
+    } else {
+        place = join_vertex(join, v.position, v.normal);
+    }
+    return place;
+}
+
+std::size_t corner_count(const aiScene& scene)
+{
+    std::size_t corners = 0;
+    for (unsigned m = 0; m < scene.mNumMeshes; ++m)
+        corners += 3 * triangle_count(*scene.mMeshes[m]);
+    return corners;
+}
+
+// Every triangle of every mesh in the scene, already placed by the scene's node transforms. An
+// STL's facet normals, which the library copies to the corners, are judged and then left out.
+ConvertedMesh scene_mesh(const aiScene& scene, bool own_index, bool facet_normals, FacetCounts& facets, bool& finite)
+{
+    ConvertedMesh out;
+    finite = true;
+    const std::size_t corners = corner_count(scene);
+    // A closed surface has about half as many vertices as triangles, a sixth of its corners.
+    VertexJoin join = start_join(out, corners / 6 + 16);
+    out.corner_vertices.reserve(corners);
+    for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+        const aiMesh& mesh = *scene.mMeshes[m];
+        MeshPlaces places{mesh, !facet_normals, own_index, std::vector<int>(mesh.mNumVertices, -1)};
         for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
             const aiFace& face = mesh.mFaces[f];
             if (face.mNumIndices != 3)
                 continue;
-            Triangle t{};
-            for (int k = 0; k < 3; ++k) {
-                t.corners[k] = corner_of(mesh, face.mIndices[k]);
-                finite = finite && finite_position(t.corners[k]);
-            }
-            triangles.push_back(t);
+            for (int k = 0; k < 3; ++k)
+                out.corner_vertices.push_back(place_of(places, face.mIndices[k], join, out, finite));
+            if (facet_normals && mesh.HasNormals())
+                judge_facet(&mesh.mNormals[face.mIndices[0]].x, &mesh.mVertices[face.mIndices[0]].x,
+                            &mesh.mVertices[face.mIndices[1]].x, &mesh.mVertices[face.mIndices[2]].x, facets);
         }
     }
-    return triangles;
+    end_join(join);
+    return out;
 }
 
 bool has_polygons(const aiScene& scene)
@@ -114,8 +180,7 @@ const aiScene* post_processed(const aiScene* scene, std::string& why)
 }
 
 // What the scene holds, or why it cannot be used; the scene is released either way.
-bool take_triangles(const aiScene* scene, const std::string& path, std::vector<Triangle>& triangles,
-                    std::string& reason)
+bool take_triangles(const aiScene* scene, const std::string& path, ImportedMesh& imported, std::string& reason)
 {
     const std::string fault = scene_fault(*scene);
     if (!fault.empty()) {
@@ -128,6 +193,7 @@ bool take_triangles(const aiScene* scene, const std::string& path, std::vector<T
         reason = without_triangles(path);
         return false;
     }
+    const bool own_index = has_own_index(*scene);
     std::string why;
     scene = post_processed(scene, why);
     if (!scene) {
@@ -135,9 +201,9 @@ bool take_triangles(const aiScene* scene, const std::string& path, std::vector<T
         return false;
     }
     bool finite = true;
-    triangles = scene_triangles(*scene, finite);
+    imported.mesh = scene_mesh(*scene, own_index && !imported.facet_normals, imported.facet_normals, imported.facets, finite);
     aiReleaseImport(scene);
-    if (triangles.empty()) {
+    if (imported.mesh.corner_vertices.empty()) {
         reason = without_triangles(path);
         return false;
     }
@@ -148,11 +214,26 @@ bool take_triangles(const aiScene* scene, const std::string& path, std::vector<T
     return true;
 }
 
+// A text STL begins with "solid", after any blanks: the import library knows it so.
+bool starts_as_text_stl(const std::string& path)
+{
+    char start[64] = {};
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in)
+        return false;
+    const std::size_t got = std::fread(start, 1, sizeof start - 1, in);
+    std::fclose(in);
+    std::size_t at = 0;
+    while (at < got && start[at] != '\0' && std::strchr(" \t\r\n", start[at]))
+        ++at;
+    return std::strncmp(start + at, "solid", 5) == 0;
+}
+
 } // namespace
 
-bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason,
-                      std::string& refused)
+bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& reason, std::string& refused)
 {
+    imported.facet_normals = starts_as_text_stl(path);
     Confinement confinement;
     if (!confine_to_input(path, confinement, reason)) {
         reason = "cannot read '" + path + "': " + reason;
@@ -166,5 +247,5 @@ bool import_triangles(const std::string& path, std::vector<Triangle>& triangles,
         reason = unreadable(path, refused.empty() ? aiGetErrorString() : "it names " + refused + "; it was not opened");
         return false;
     }
-    return take_triangles(scene, path, triangles, reason);
+    return take_triangles(scene, path, imported, reason);
 }

@@ -6,15 +6,22 @@
 #include <vector>
 
 #include "convert_mesh.h"
+#include "stl_facets.h"
 
 struct aiScene;
 
-// Every triangle of every mesh of the file. False, with a message that names the file, when the
-// library cannot read it, the scene it gives is damaged, or it holds no usable triangles.
-// `refused`: the first file the input names that was not opened (outside its folder, or not a
-// regular file), and why; empty when there was none.
-bool import_triangles(const std::string& path, std::vector<Triangle>& triangles, std::string& reason,
-                      std::string& refused);
+struct ImportedMesh {
+    ConvertedMesh mesh;         // normals where the file gave usable ones for corners
+    bool facet_normals = false; // the file's normals describe faces (an STL): none are kept
+    FacetCounts facets;         // for an STL
+};
+
+// Every triangle of every mesh of the file. A mesh whose triangles share vertices keeps its own
+// index; the corners of one that does not are joined by position and normal. False, with a
+// message that names the file, when the library cannot read it, the scene it gives is damaged,
+// or it holds no usable triangles. `refused`: the first file the input names that was not opened
+// (outside its folder, or not a regular file), and why; empty when there was none.
+bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& reason, std::string& refused);
 
 // What is wrong with a scene before any post-processing touches it: empty when nothing is. The
 // walk is iterative, so a node graph that loops or runs deep cannot exhaust the stack.

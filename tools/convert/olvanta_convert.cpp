@@ -71,6 +71,21 @@ std::string attribute_damage(const std::string& input, unsigned long blocks, uns
     return said;
 }
 
+// An STL's facet normals that say nothing of their faces, in one line.
+std::string unused_facets(const std::string& input, unsigned long unusable, unsigned long disagreeing)
+{
+    std::string said = counted(unusable + disagreeing, "facet normal", "facet normals") + " of " + input +
+                       (unusable + disagreeing == 1 ? " was" : " were") + " not used: ";
+    if (unusable)
+        said += std::to_string(unusable) + (unusable == 1 ? " gives" : " give") + " no direction (zero, or not finite)";
+    if (unusable && disagreeing)
+        said += " and ";
+    if (disagreeing)
+        said += std::to_string(disagreeing) + (disagreeing == 1 ? " points" : " point") + " against the winding of " +
+                (disagreeing == 1 ? "its face" : "their faces");
+    return said + "; the faces' normals come from their winding";
+}
+
 // What the family's reading passed over, left out or read in part: one warning line each, also
 // before a failure, since it may be why nothing was left to write.
 void say_what_was_lost(const ChildEnding& ending, const ConvertOptions& options)
@@ -88,6 +103,9 @@ void say_what_was_lost(const ChildEnding& ending, const ConvertOptions& options)
                      count == 1 ? "is" : "are", count == 1 ? "was" : "were", line);
     if (std::sscanf(last_line_starting(ending.report, "attributes: ").c_str(), "%lu %lu %lu", &count, &line, &normals) == 3)
         std::fprintf(stderr, "olvanta-convert: warning: %s\n", attribute_damage(input, count, line, normals).c_str());
+    unsigned long unusable = 0, disagreeing = 0;
+    if (std::sscanf(last_line_starting(ending.report, "facets: ").c_str(), "%lu %lu", &unusable, &disagreeing) == 2)
+        std::fprintf(stderr, "olvanta-convert: warning: %s\n", unused_facets(input, unusable, disagreeing).c_str());
 }
 
 // The counts and the hint go to standard output, unless the mesh itself went there.

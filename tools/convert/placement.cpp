@@ -69,15 +69,6 @@ bool parse_up_axis(const std::string& word, UpAxis& axis)
     return false;
 }
 
-void turn_up(std::vector<Triangle>& triangles, UpAxis up)
-{
-    for (Triangle& t : triangles)
-        for (Corner& c : t.corners) {
-            turn(c.position, up);
-            turn(c.normal, up);
-        }
-}
-
 void turn_up(ConvertedMesh& mesh, UpAxis up)
 {
     for (ConvertedVertex& v : mesh.vertices) {
@@ -86,29 +77,12 @@ void turn_up(ConvertedMesh& mesh, UpAxis up)
     }
 }
 
-Bounds bounds_of(const std::vector<Triangle>& triangles)
-{
-    Bounds b{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
-    for (const Triangle& t : triangles)
-        for (const Corner& c : t.corners)
-            take_in(b, c.position);
-    return b;
-}
-
 Bounds bounds_of(const ConvertedMesh& mesh)
 {
     Bounds b{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
     for (const ConvertedVertex& v : mesh.vertices)
         take_in(b, v.position);
     return b;
-}
-
-void fit_into_view(std::vector<Triangle>& triangles)
-{
-    const Fit fit = fit_for(bounds_of(triangles));
-    for (Triangle& t : triangles)
-        for (Corner& c : t.corners)
-            place(c.position, fit);
 }
 
 void fit_into_view(ConvertedMesh& mesh)

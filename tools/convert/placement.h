@@ -16,20 +16,17 @@ bool parse_up_axis(const std::string& word, UpAxis& axis);
 
 // A proper rotation (no mirroring) that takes the named axis to +Z; normals turn with the
 // positions and the winding of every triangle is kept. Sign flips and swaps only: exact.
-void turn_up(std::vector<Triangle>& triangles, UpAxis up);
 void turn_up(ConvertedMesh& mesh, UpAxis up);
 
 struct Bounds {
     double min[3], max[3];
 };
 
-Bounds bounds_of(const std::vector<Triangle>& triangles);
 Bounds bounds_of(const ConvertedMesh& mesh);
 ModelBounds model_bounds(const Bounds& bounds);
 
 // Centres the bounding box on the origin and scales uniformly so that its largest side is 2.5
 // units, as the bundled torus sits. A model that is one point is only moved.
-void fit_into_view(std::vector<Triangle>& triangles);
 void fit_into_view(ConvertedMesh& mesh);
 
 // A line of advice when the model as it is would show badly in the first view (larger than 50
