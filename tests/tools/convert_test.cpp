@@ -2,11 +2,14 @@
 // viewer's format and read back through the viewer's own reader.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -367,7 +370,7 @@ const RefusalCase refusals[] = {
     {"face_naming_a_missing_vertex", "bad.ply",
      "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
      "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 99\n",
-     {}, "cannot read 'FILE' as a mesh: the file is damaged (mesh 0 has a face naming vertex 99 of 3)"},
+     {}, "cannot read 'FILE' as a mesh: the file is damaged (face 1 names vertex 99; it has 3)"},
     // Once an assertion in the library's triangulation, which aborted the converter.
     {"fewer_faces_than_declared", "short.off", "OFF\n3 2 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n", {},
      "cannot read 'FILE' as a mesh: the file is damaged (mesh 0 has an empty face)"},
@@ -380,9 +383,9 @@ const RefusalCase refusals[] = {
     {"header_declaring_billions_under_a_lower_limit", "huge.off",
      "OFF\n353535235358 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n", {"--memory-limit", "200"},
      "ran out of memory reading 'FILE' (the limit is 200 MiB; --memory-limit raises it)"},
-    // Once the converter read for ever.
-    {"header_without_its_end", "endless.ply", "ply\nformat ascii 1.0", {"--time-limit", "2"},
-     "gave up on 'FILE' after 2 s (--time-limit allows more)"},
+    // Once the import library read for ever.
+    {"header_without_its_end", "endless.ply", "ply\nformat ascii 1.0", {},
+     "cannot read 'FILE' as a mesh: the file is damaged (its header does not end)"},
 };
 
 // The first line names the word that is wrong and why; the usage follows, and nothing is done.
@@ -539,28 +542,74 @@ TEST(Convert, ACrashingImportLeavesNoCoreFile)
     remove_directory(dir);
 }
 
-TEST(Convert, KilledItLeavesNoImportRunningAndNoFileBehind)
+// A grid whose text is far more than a pipe holds, and an output FIFO that is open for reading
+// but never read: the conversion stalls in its writing, as with a reader that went to sleep.
+struct StalledOutput {
+    std::string dir, input, fifo;
+    int reader = -1;
+};
+
+StalledOutput stalled_output()
+{
+    StalledOutput s;
+    s.dir = temporary_directory();
+    s.input = s.dir + "/grid.obj";
+    s.fifo = s.dir + "/out.fifo";
+    std::string text;
+    for (int y = 0; y <= 80; ++y)
+        for (int x = 0; x <= 80; ++x)
+            text += "v " + std::to_string(x) + " " + std::to_string(y) + " 0\n";
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x) {
+            const int a = y * 81 + x + 1;
+            text += "f " + std::to_string(a) + " " + std::to_string(a + 1) + " " + std::to_string(a + 82) + "\n";
+        }
+    write_bytes(s.input, text);
+    mkfifo(s.fifo.c_str(), 0600);
+    s.reader = open(s.fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return s;
+}
+
+void remove_stalled_output(StalledOutput& s)
+{
+    close(s.reader);
+    remove_directory(s.dir);
+}
+
+TEST(Convert, GivesUpWithinItsTimeLimitWhenItsOutputIsNotRead)
+{
+    StalledOutput s = stalled_output();
+    const auto started = std::chrono::steady_clock::now();
+    const CommandRun run = convert({"--time-limit", "2", s.input, s.fifo});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "olvanta-convert: gave up on '" + s.input + "' after 2 s\n");
+    EXPECT_GE(seconds, 2.0);
+    EXPECT_LT(seconds, 4.0);
+    remove_stalled_output(s);
+}
+
+// Killed while its conversion is held up, by any signal, the converter takes its child down with
+// it and leaves no file behind.
+TEST(Convert, KilledItLeavesNoConversionRunningAndNoFileBehind)
 {
     for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
-        const std::string dir = temporary_directory();
-        const std::string input = dir + "/endless.ply";
-        write_bytes(input, "ply\nformat ascii 1.0");
+        StalledOutput s = stalled_output();
         const pid_t converter = fork();
         if (converter == 0) {
-            execl(OLVANTA_CONVERT_PATH, OLVANTA_CONVERT_PATH, input.c_str(), (dir + "/out.txt").c_str(),
-                  static_cast<char*>(nullptr));
+            execl(OLVANTA_CONVERT_PATH, OLVANTA_CONVERT_PATH, s.input.c_str(), s.fifo.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         usleep(500000);
-        EXPECT_TRUE(a_process_names(input)) << "the import is running";
+        EXPECT_TRUE(a_process_names(s.input)) << "the conversion is running";
         kill(converter, signal_number);
         int status = 0;
         waitpid(converter, &status, 0);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << strsignal(signal_number);
         usleep(300000);
-        EXPECT_FALSE(a_process_names(input)) << strsignal(signal_number) << ": no import is left running";
-        EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"endless.ply"}) << strsignal(signal_number);
-        remove_directory(dir);
+        EXPECT_FALSE(a_process_names(s.input)) << strsignal(signal_number) << ": no conversion is left running";
+        EXPECT_EQ(directory_entries(s.dir), (std::vector<std::string>{"grid.obj", "out.fifo"})) << strsignal(signal_number);
+        remove_stalled_output(s);
     }
 }
 

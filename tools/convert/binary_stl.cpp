@@ -46,11 +46,6 @@ void floats_of(const char* record, float out[12])
     std::memcpy(out, record, 12 * sizeof(float));
 }
 
-bool finite(const float p[3])
-{
-    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-}
-
 struct Opened {
     int fd = -1;
     std::uint64_t size = 0;
@@ -80,20 +75,15 @@ Opened open_binary_stl(const std::string& path)
     return file;
 }
 
-// One block of records into the mesh; false at a position that is not a finite number.
-bool take_records(const char* block, std::size_t records, VertexJoin& join, ConvertedMesh& mesh, FacetCounts& facets)
+void take_records(const char* block, std::size_t records, VertexJoin& join, ConvertedMesh& mesh, FacetCounts& facets)
 {
     for (std::size_t r = 0; r < records; ++r) {
         float f[12];
         floats_of(block + r * record_bytes, f);
-        for (int k = 1; k <= 3; ++k) {
-            if (!finite(f + 3 * k))
-                return false;
+        for (int k = 1; k <= 3; ++k)
             mesh.corner_vertices.push_back(join_vertex(join, f + 3 * k, nullptr));
-        }
         judge_facet(f, f + 3, f + 6, f + 9, facets);
     }
-    return true;
 }
 
 } // namespace
@@ -124,9 +114,8 @@ bool read_binary_stl(const std::string& path, ConvertedMesh& mesh, FacetCounts& 
         if (got != ssize_t(records * record_bytes)) {
             reason = got < 0 ? std::strerror(errno) : "the file is damaged (it ends within its " + std::to_string(file.count) + " triangles)";
             read_well = false;
-        } else if (!take_records(block.data(), records, join, mesh, facets)) {
-            reason = "it has vertex positions that are not finite numbers";
-            read_well = false;
+        } else {
+            take_records(block.data(), records, join, mesh, facets);
         }
         done += std::uint32_t(records);
     }

@@ -14,6 +14,5 @@
 bool is_binary_stl(const std::string& path);
 
 // The triangles, their corners joined by position, without normals; the facet normals counted.
-// False with the reason when the file cannot be read, ends early, or holds a position that is not
-// a finite number.
+// False with the reason when the file cannot be read or ends early.
 bool read_binary_stl(const std::string& path, ConvertedMesh& mesh, FacetCounts& facets, std::string& reason);

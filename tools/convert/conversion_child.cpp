@@ -5,12 +5,15 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "archive_size.h"
 #include "binary_stl.h"
+#include "obj_file.h"
+#include "ply_file.h"
 #include "confine_to_reading.h"
 #include "family_file.h"
 #include "family_mesh.h"
@@ -48,6 +51,30 @@ void mark_out_of_memory()
     std::set_new_handler(nullptr);
 }
 
+// The formats read without the import library: simple enough to read in one pass, and common
+// enough in big files that the library's way (the whole file and every corner held at once) would
+// cost the memory and the time a person waits.
+enum class OwnReader { none, binary_stl, obj, ply };
+
+OwnReader own_reader_for(const std::string& input)
+{
+    if (is_binary_stl(input))
+        return OwnReader::binary_stl;
+    if (is_ply(input))
+        return OwnReader::ply;
+    if (is_obj_text(input))
+        return OwnReader::obj;
+    return OwnReader::none;
+}
+
+bool all_positions_finite(const ConvertedMesh& mesh)
+{
+    for (const ConvertedVertex& v : mesh.vertices)
+        if (!std::isfinite(v.position[0]) || !std::isfinite(v.position[1]) || !std::isfinite(v.position[2]))
+            return false;
+    return true;
+}
+
 // An archive whose members inflate beyond the limit is refused before the library inflates them.
 bool archive_fits(const Conversion& c, std::string& reason)
 {
@@ -63,11 +90,20 @@ bool archive_fits(const Conversion& c, std::string& reason)
 bool import(const Conversion& c, ImportedMesh& imported, std::string& reason)
 {
     const std::string& input = c.options->input;
-    if (is_binary_stl(input)) {
-        imported.facet_normals = true;
-        if (read_binary_stl(input, imported.mesh, imported.facets, reason))
+    const OwnReader own = own_reader_for(input);
+    if (own != OwnReader::none) {
+        imported.facet_normals = own == OwnReader::binary_stl;
+        const bool read = own == OwnReader::binary_stl ? read_binary_stl(input, imported.mesh, imported.facets, reason)
+                          : own == OwnReader::obj      ? read_obj(input, imported.mesh, reason)
+                                                       : read_ply(input, imported.mesh, reason);
+        if (!read)
+            reason = "cannot read " + quoted(input) + " as a mesh: " + reason;
+        else if (imported.mesh.corner_vertices.empty())
+            reason = quoted(input) + " holds no triangles (only points or lines, or nothing)";
+        else if (!all_positions_finite(imported.mesh))
+            reason = quoted(input) + " has vertex positions that are not finite numbers";
+        else
             return true;
-        reason = "cannot read " + quoted(input) + " as a mesh: " + reason;
         return false;
     }
     if (!archive_fits(c, reason))
