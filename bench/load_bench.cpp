@@ -1,14 +1,16 @@
 // Load benchmark: our reader against the plain fgetc/fscanf reading loop, on a generated mesh of
 // 1,000,000 vertices and 2,000,000 faces written the way exporters write it.
 //
-//   build/load-bench [MESH]     (default: generates build/bench-torus.txt once)
+//   build/load-bench [--other VIEWER] [MESH]     (default: generates build/bench-torus.txt once)
 //
 // Prints, each from seven runs interleaved with the baseline's:
 // - the median load time of each in this process, their ratio, MB/s, and the peak anonymous
 //   resident memory of a process that only loads;
 // - the same file read through a pipe: time and peak anonymous resident memory;
 // - the whole programs, timed from outside: the viewer from the typed file name to its request
-//   for a window, less the same for an empty file, against the baseline's whole process.
+//   for a window, less the same for an empty file, against the baseline's whole process; on every
+//   core and held to one; with the viewer's page faults. Given another viewer (an earlier build),
+//   it is timed the same way, interleaved, so a before and an after come from one run.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,8 +184,38 @@ void report_pipe(const std::string& path, double megabytes)
                 median(times), megabytes / median(times), mib(peak), lists_mib, 1.25 * lists_mib + 16);
 }
 
-// The whole programs, timed side by side from outside.
-void report_whole_programs(const std::string& path)
+// A viewer timed from outside: from the typed name to its window request, less the same for an
+// empty file; and its page faults, less an empty file's.
+struct Viewer {
+    std::string name, program;
+    std::vector<double> seconds, empty_seconds, one_core, empty_one_core;
+    std::vector<long> faults, empty_faults;
+};
+
+double seconds_of(const std::vector<double>& full, const std::vector<double>& empty)
+{
+    return median(full) - median(empty);
+}
+
+void time_viewer(Viewer& v, const std::string& path, const std::string& empty, const StandInDisplay& display)
+{
+    const ProcessRun run = from_name_to_window_request(v.program, path, display);
+    const ProcessRun empty_run = from_name_to_window_request(v.program, empty, display);
+    v.seconds.push_back(run.seconds), v.empty_seconds.push_back(empty_run.seconds);
+    v.faults.push_back(run.page_faults), v.empty_faults.push_back(empty_run.page_faults);
+    v.one_core.push_back(from_name_to_window_request(v.program, path, display, Placement{true}).seconds);
+    v.empty_one_core.push_back(from_name_to_window_request(v.program, empty, display, Placement{true}).seconds);
+}
+
+long median_faults(std::vector<long> faults)
+{
+    std::sort(faults.begin(), faults.end());
+    return faults[faults.size() / 2];
+}
+
+// The whole programs, timed side by side from outside, on every core and held to one (so that a
+// machine whose cores are not whole cores shows for what it is).
+void report_whole_programs(const std::string& path, const std::string& other)
 {
     StandInDisplay display = open_stand_in_display();
     if (display.listener < 0) {
@@ -191,21 +223,31 @@ void report_whole_programs(const std::string& path)
         return;
     }
     const std::string empty = empty_mesh();
-    std::vector<double> baseline, viewer, viewer_empty, open, open_empty;
+    std::vector<Viewer> viewers = {{"viewer", OLVANTA_VIEWER, {}, {}, {}, {}, {}, {}}};
+    if (!other.empty())
+        viewers.push_back({"other viewer", other, {}, {}, {}, {}, {}, {}});
+    std::vector<double> baseline, baseline_one_core, open, open_empty;
     for (int run = 0; run < runs; ++run) {
         baseline.push_back(seconds_of_process(this_program(), "--baseline-process", path));
-        viewer.push_back(seconds_from_name_to_window_request(OLVANTA_VIEWER, path, display));
-        viewer_empty.push_back(seconds_from_name_to_window_request(OLVANTA_VIEWER, empty, display));
+        baseline_one_core.push_back(seconds_of_process(this_program(), "--baseline-process", path, Placement{true}));
+        for (Viewer& v : viewers)
+            time_viewer(v, path, empty, display);
         open.push_back(seconds_from_start_to_window_request(OLVANTA_OPEN, path, display));
         open_empty.push_back(seconds_from_start_to_window_request(OLVANTA_OPEN, empty, display));
     }
     close_stand_in_display(display);
-    const double ours = median(viewer) - median(viewer_empty);
-    std::printf("whole programs      baseline process %.3f s; viewer from typed name to window request %.3f s, "
-                "%.3f s for an empty file\n",
-                median(baseline), median(viewer), median(viewer_empty));
-    std::printf("speed-up, outside   %.2f x (goal: at least 8)\n", median(baseline) / ours);
+    std::printf("whole programs      baseline process %.3f s, on one core %.3f s\n", median(baseline), median(baseline_one_core));
+    for (const Viewer& v : viewers) {
+        const double ours = seconds_of(v.seconds, v.empty_seconds), one = seconds_of(v.one_core, v.empty_one_core);
+        std::printf("%-19s from typed name to window request %.3f s (%.3f s for an empty file), %ld page faults "
+                    "(%ld for an empty file)\n",
+                    v.name.c_str(), median(v.seconds), median(v.empty_seconds), median_faults(v.faults),
+                    median_faults(v.empty_faults));
+        std::printf("speed-up, outside   %.2f x (goal: at least 8); held to one core %.2f x (%.3f s against %.3f s)\n",
+                    median(baseline) / ours, median(baseline_one_core) / one, one, median(baseline_one_core));
+    }
     // olvanta-open judges the whole file before the viewer reads it: what that adds.
+    const double ours = seconds_of(viewers[0].seconds, viewers[0].empty_seconds);
     const double through_open = median(open) - median(open_empty);
     std::printf("olvanta-open        from start to window request %.3f s, %.3f s for an empty file: %.3f s, "
                 "%.2f x the viewer's own %.3f s (goal: at most 1.3)\n",
@@ -220,6 +262,11 @@ int main(int argc, char** argv)
         return report_memory_of_a_load(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--baseline-process") == 0)
         return baseline_process(argv[2]);
+    std::string other;
+    if (argc > 2 && std::strcmp(argv[1], "--other") == 0) {
+        other = argv[2];
+        argc -= 2, argv += 2;
+    }
     const std::string path = argc > 1 ? argv[1] : generated_mesh();
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
@@ -251,6 +298,6 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     report_pipe(path, megabytes);
     std::fflush(stdout);
-    report_whole_programs(path);
+    report_whole_programs(path, other);
     return same_lists(baseline, ours) ? 0 : 1;
 }

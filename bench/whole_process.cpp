@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,10 +40,22 @@ bool read_until_prompt(int from)
     return true;
 }
 
-pid_t start_viewer(const std::string& viewer, int input, int output, const StandInDisplay& display)
+// Held to the first core, as `taskset -c 0` would hold it.
+void place(const Placement& placement)
+{
+    if (!placement.one_core)
+        return;
+    cpu_set_t first;
+    CPU_ZERO(&first);
+    CPU_SET(0, &first);
+    sched_setaffinity(0, sizeof first, &first);
+}
+
+pid_t start_viewer(const std::string& viewer, int input, int output, const StandInDisplay& display, Placement placement)
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        place(placement);
         dup2(input, 0);
         dup2(output, 1);
         dup2(open("/dev/null", O_WRONLY), 2);
@@ -80,30 +94,32 @@ void close_stand_in_display(StandInDisplay& display)
     display.listener = -1;
 }
 
-double seconds_from_name_to_window_request(const std::string& viewer, const std::string& mesh,
-                                           const StandInDisplay& display)
+ProcessRun from_name_to_window_request(const std::string& viewer, const std::string& mesh, const StandInDisplay& display,
+                                       Placement placement)
 {
+    ProcessRun run;
     int input[2], output[2];
     if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t pid = start_viewer(viewer, input[0], output[1], display);
+        return run;
+    const pid_t pid = start_viewer(viewer, input[0], output[1], display, placement);
     close(input[0]);
     close(output[1]);
-    double seconds = -1;
     if (read_until_prompt(output[0])) {
         const std::string typed = mesh + "\n";
         const auto typed_at = Clock::now();
         pollfd waiting{display.listener, POLLIN, 0};
         if (write(input[1], typed.data(), typed.size()) == ssize_t(typed.size()) && poll(&waiting, 1, 120000) == 1) {
             const int connection = accept(display.listener, nullptr, nullptr);
-            seconds = seconds_between(typed_at, Clock::now());
+            run.seconds = seconds_between(typed_at, Clock::now());
             close(connection);
         }
     }
     close(input[1]);
     close(output[0]);
-    waitpid(pid, nullptr, 0);
-    return seconds;
+    rusage usage{};
+    wait4(pid, nullptr, 0, &usage);
+    run.page_faults = usage.ru_minflt;
+    return run;
 }
 
 double seconds_from_start_to_window_request(const std::string& program, const std::string& mesh,
@@ -134,11 +150,12 @@ double seconds_from_start_to_window_request(const std::string& program, const st
 }
 
 double seconds_of_process(const std::string& program, const std::string& argument1,
-                          const std::string& argument2)
+                          const std::string& argument2, Placement placement)
 {
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
+        place(placement);
         execl(program.c_str(), program.c_str(), argument1.c_str(), argument2.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

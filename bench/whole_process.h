@@ -14,10 +14,21 @@ struct StandInDisplay {
 StandInDisplay open_stand_in_display();
 void close_stand_in_display(StandInDisplay& display);
 
-// Seconds from the moment the file name is typed at the viewer's prompt to its connection to
-// the display; negative when it never connects.
-double seconds_from_name_to_window_request(const std::string& viewer, const std::string& mesh,
-                                           const StandInDisplay& display);
+// How a program is run: on every core, or held to the first.
+struct Placement {
+    bool one_core = false;
+};
+
+// A timed run and the page faults the program took in all (its minor faults, from its rusage).
+struct ProcessRun {
+    double seconds = -1;
+    long page_faults = 0;
+};
+
+// From the moment the file name is typed at the viewer's prompt to its connection to the
+// display; negative seconds when it never connects.
+ProcessRun from_name_to_window_request(const std::string& viewer, const std::string& mesh, const StandInDisplay& display,
+                                       Placement placement = {});
 
 // Seconds from the start of `program FILE` (olvanta-open) to the viewer's connection to the display.
 double seconds_from_start_to_window_request(const std::string& program, const std::string& mesh,
@@ -25,4 +36,4 @@ double seconds_from_start_to_window_request(const std::string& program, const st
 
 // Seconds from the start of a program to its exit; negative when it fails.
 double seconds_of_process(const std::string& program, const std::string& argument1,
-                          const std::string& argument2);
+                          const std::string& argument2, Placement placement = {});

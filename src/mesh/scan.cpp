@@ -1,12 +1,12 @@
 // Integer and decimal floating-point conversion with the consumption rules of formatted input.
 #include "mesh/scan.h"
 
-#include <charconv>
+#include <fast_float/fast_float.h>
+
+#include <cfloat>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "mesh/digit_runs.h"
 
@@ -84,16 +84,14 @@ int saturated_int(const char* digits, const char* end, bool negative)
     return magnitude > std::uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(magnitude);
 }
 
-// The string is already known to be a complete decimal number; out-of-range values take
-// strtof's answer (infinity, zero or a denormal), which from_chars does not give.
+// The string is already known to be a complete decimal number. Out of range, the conversion
+// gives strtof's answer: infinity, zero or a denormal.
 float decimal_to_float(const char* item, const char* end)
 {
     const bool negative = *item == '-';
-    const char* unsigned_part = skip_sign(item, end);
     float value = 0.0f;
-    if (std::from_chars(unsigned_part, end, value).ec == std::errc())
-        return negative ? -value : value;
-    return std::strtof(std::string(item, end).c_str(), nullptr);
+    fast_float::from_chars(skip_sign(item, end), end, value);
+    return negative ? -value : value;
 }
 
 // Exponents past any float's range only need to stay past it.
@@ -105,6 +103,9 @@ int exponent_value(const char* digits, const char* end)
 const float exact_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
                                      1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
+const double exact_double_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // A mantissa up to 2^24 and a power of ten up to 10^10 are both exact floats, so one
 // multiplication or division rounds correctly. Nearly every number exporters write fits.
 bool exact_float(std::uint64_t mantissa, int exponent, float& value)
@@ -113,6 +114,28 @@ bool exact_float(std::uint64_t mantissa, int exponent, float& value)
         return false;
     const float m = static_cast<float>(mantissa);
     value = exponent < 0 ? m / exact_powers_of_ten[-exponent] : m * exact_powers_of_ten[exponent];
+    return true;
+}
+
+// The same in double for the longer mantissas of numbers written to round-trip (up to nine
+// digits): the quotient is the double nearest the number, and rounding it to a float gives the
+// float nearest the number unless the double lies exactly halfway between two floats, where
+// the first rounding may have decided the tie. Those, and numbers outside the normal floats, are
+// left to the full conversion.
+bool exact_float_through_double(std::uint64_t mantissa, int exponent, float& value)
+{
+    if (mantissa > (std::uint64_t(1) << 53) || exponent < -22 || exponent > 22)
+        return false;
+    const double m = static_cast<double>(mantissa);
+    const double d = exponent < 0 ? m / exact_double_powers_of_ten[-exponent] : m * exact_double_powers_of_ten[exponent];
+    if (d != 0 && (d < double(FLT_MIN) || d > double(FLT_MAX)))
+        return false;
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    // A double's 52 fraction bits are a float's 23 and 29 more: halfway is those 29 at 1000...0.
+    if ((bits & ((std::uint64_t(1) << 29) - 1)) == (std::uint64_t(1) << 28))
+        return false;
+    value = static_cast<float>(d);
     return true;
 }
 
@@ -207,9 +230,9 @@ bool read_float(Cursor& in, float& value)
         exponent = *exponent_sign == '-' ? -exponent : exponent;
     }
     const long digit_count = (whole_end - whole) + (fraction_end - fraction);
+    const int scale = exponent - static_cast<int>(fraction_end - fraction);
     float exact = 0.0f;
-    if (digit_count <= 19 &&
-        exact_float(mantissa, exponent - static_cast<int>(fraction_end - fraction), exact))
+    if (digit_count <= 19 && (exact_float(mantissa, scale, exact) || exact_float_through_double(mantissa, scale, exact)))
         value = *item == '-' ? -exact : exact;
     else
         value = decimal_to_float(item, in.p);
