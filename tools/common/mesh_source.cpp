@@ -24,6 +24,8 @@ const std::uint64_t mib = std::uint64_t(1) << 20;
 const std::uint64_t most_stream_bytes = std::uint64_t(4) << 30;
 // Below this a second thread costs more than it saves.
 const std::uint64_t worth_parts = 8 * mib;
+// What an unprivileged process may ask of a pipe (/proc/sys/fs/pipe-max-size).
+const int mesh_pipe_bytes = 1 << 20;
 
 std::string descriptor_name(int fd)
 {
@@ -202,6 +204,8 @@ bool start_converter(const std::string& path, int input, bool copied, const Sour
             close_end(*fd);
         return fail(source, SourceFailure::starting, error, reason);
     }
+    // The text of a big mesh passes in fewer, larger steps: each a wake-up of the reader.
+    fcntl(mesh.write, F_SETPIPE_SZ, mesh_pipe_bytes);
     run.mesh_writer = mesh.write, run.says_writer = says.write, run.errors_writer = errors.write;
     const pid_t parent = getpid();
     const pid_t pid = fork();

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "corner_join.h"
@@ -16,7 +18,6 @@
 namespace {
 
 const std::size_t header_bytes = 84, record_bytes = 50;
-const std::size_t records_per_block = 1 << 15;
 
 // Reads up to `size` bytes at the file's offset; fewer only at its end.
 ssize_t read_fully(int fd, char* into, std::size_t size)
@@ -75,15 +76,44 @@ Opened open_binary_stl(const std::string& path)
     return file;
 }
 
-void take_records(const char* block, std::size_t records, VertexJoin& join, ConvertedMesh& mesh, FacetCounts& facets)
+// What every joining thread reads from: the file, and each thread's count of the facets it
+// judged (a thread judges every `threads`-th block, so each facet is judged once).
+struct Records {
+    int fd;
+    int threads;
+    std::vector<FacetCounts> facets;
+    std::vector<std::vector<char>> blocks; // one a thread
+    int error = 0;
+};
+
+bool read_corner_positions(void* context, int thread, std::size_t first, std::size_t count, float* out)
 {
-    for (std::size_t r = 0; r < records; ++r) {
-        float f[12];
-        floats_of(block + r * record_bytes, f);
-        for (int k = 1; k <= 3; ++k)
-            mesh.corner_vertices.push_back(join_vertex(join, f + 3 * k, nullptr));
-        judge_facet(f, f + 3, f + 6, f + 9, facets);
+    Records& r = *static_cast<Records*>(context);
+    std::vector<char>& block = r.blocks[std::size_t(thread)];
+    const std::size_t records = count / 3;
+    block.resize(records * record_bytes);
+    const off_t offset = off_t(header_bytes + first / 3 * record_bytes);
+    std::size_t got = 0;
+    while (got < block.size()) {
+        const ssize_t n = pread(r.fd, block.data() + got, block.size() - got, offset + off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0)
+                r.error = errno;
+            return false;
+        }
+        got += std::size_t(n);
     }
+    const bool judges = first / corners_per_read % std::size_t(r.threads) == std::size_t(thread);
+    for (std::size_t i = 0; i < records; ++i) {
+        float f[12];
+        floats_of(block.data() + i * record_bytes, f);
+        std::memcpy(out + 9 * i, f + 3, 9 * sizeof(float));
+        if (judges)
+            judge_facet(f, f + 3, f + 6, f + 9, r.facets[std::size_t(thread)]);
+    }
+    return true;
 }
 
 } // namespace
@@ -103,23 +133,20 @@ bool read_binary_stl(const std::string& path, ConvertedMesh& mesh, FacetCounts& 
         reason = "it is no longer a binary STL";
         return false;
     }
-    // A closed surface has about half as many vertices as triangles.
-    VertexJoin join = start_join(mesh, file.count / 2 + 16);
-    mesh.corner_vertices.reserve(3 * std::size_t(file.count));
-    std::vector<char> block(records_per_block * record_bytes);
-    bool read_well = true;
-    for (std::uint32_t done = 0; done < file.count && read_well;) {
-        const std::size_t records = std::min<std::size_t>(records_per_block, file.count - done);
-        const ssize_t got = read_fully(file.fd, block.data(), records * record_bytes);
-        if (got != ssize_t(records * record_bytes)) {
-            reason = got < 0 ? std::strerror(errno) : "the file is damaged (it ends within its " + std::to_string(file.count) + " triangles)";
-            read_well = false;
-        } else {
-            take_records(block.data(), records, join, mesh, facets);
-        }
-        done += std::uint32_t(records);
-    }
+    const int threads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    Records records{file.fd, threads, std::vector<FacetCounts>(static_cast<std::size_t>(threads)),
+                    std::vector<std::vector<char>>(static_cast<std::size_t>(threads)), 0};
+    const bool read = join_by_position(3 * std::size_t(file.count), read_corner_positions, &records, threads, mesh);
     close(file.fd);
-    end_join(join);
-    return read_well;
+    if (!read) {
+        reason = records.error ? std::strerror(records.error)
+                               : "the file is damaged (it ends within its " + std::to_string(file.count) + " triangles)";
+        return false;
+    }
+    for (const FacetCounts& counted : records.facets) {
+        facets.facets += counted.facets;
+        facets.unusable += counted.unusable;
+        facets.disagreeing += counted.disagreeing;
+    }
+    return true;
 }

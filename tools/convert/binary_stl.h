@@ -1,7 +1,7 @@
 // Binary STL, read without the import library: an 80-byte header, a count, then one 50-byte
 // record a triangle (facet normal, three corners, two bytes of attributes). The records are read
-// a block at a time and their corners joined by position as they come, so the converter holds
-// the lists and one block, never the whole file nor every corner at once.
+// a block at a time on every core and their corners joined by position as they come, so the
+// converter holds the lists and a block a thread, never the whole file nor every corner at once.
 #pragma once
 
 #include <string>

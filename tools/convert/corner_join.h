@@ -29,5 +29,16 @@ int join_vertex(VertexJoin& join, const float position[3], const float normal[3]
 // The table's memory given back once the corners are all in.
 void end_join(VertexJoin& join);
 
+// The same join for corners whose normals play no part, on several threads: each thread reads
+// every corner's position but takes only those whose hash falls to it, noting for each corner the
+// first corner of its position; then one pass in corner order numbers the vertices as the corners
+// first come, exactly as the join above would. `read(context, thread, first, count, out)` puts the
+// positions of corners [first, first + count) into `out` (three floats each) and may be called on
+// every thread at once; it asks for blocks of corners_per_read, the last shorter. Memory: 4 bytes
+// a corner (the corner list itself), and the tables' 8 bytes a slot.
+const std::size_t corners_per_read = 3 << 14;
+using CornerPositions = bool (*)(void* context, int thread, std::size_t first, std::size_t count, float* out);
+bool join_by_position(std::size_t corners, CornerPositions read, void* context, int threads, ConvertedMesh& mesh);
+
 // Whether the vertex still needs a normal made for it.
 bool lacks_normal(const ConvertedVertex& vertex);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,16 +59,19 @@ struct NormalSum {
     double n[3] = {0, 0, 0};
 };
 
+// One thread's share: the vertices of a range. It writes their normals in place; their further
+// copies and the corners that move to them wait until every thread is done, so the faces the
+// others look at stay as they were, and the copies are numbered in vertex order.
 struct Grouping {
     const ConvertedMesh& mesh;
     const std::vector<FaceNormal>& faces;
     double cos_crease;
-    std::size_t original_vertices;
-    std::vector<int> original_of;                     // a further copy's vertex, by copy - original_vertices
-    std::vector<std::uint32_t> group;                 // per corner of the vertex at hand
-    std::vector<std::pair<int, std::uint32_t>> edges; // (neighbour, corner) for the sort
-    std::vector<NormalSum> sums;                      // per group root
-    std::vector<int> vertex_of_group;                 // per group root
+    std::vector<ConvertedVertex> copies;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> moved; // (corner, copy in `copies`)
+    std::vector<std::uint32_t> group;                           // per corner of the vertex at hand
+    std::vector<std::pair<int, std::uint32_t>> edges;           // (neighbour, corner) for the sort
+    std::vector<NormalSum> sums;                                // per group root
+    std::vector<int> copy_of_group;                             // per group root: -1 the vertex, -2 none yet
 };
 
 std::uint32_t root(std::vector<std::uint32_t>& group, std::uint32_t i)
@@ -88,13 +93,11 @@ bool smooth_between(const Grouping& g, std::uint32_t corner_a, std::uint32_t cor
     return dot >= g.cos_crease * la * lb;
 }
 
-// The vertex a corner's face has `step` places on; a corner already given a further copy of its
-// vertex still counts as that vertex.
+// The vertex a corner's face has `step` places on.
 int neighbour(const Grouping& g, std::uint32_t corner, int step)
 {
     const std::uint32_t face = corner / 3, within = corner % 3;
-    const int v = g.mesh.corner_vertices[3 * face + (within + std::uint32_t(step)) % 3];
-    return std::size_t(v) < g.original_vertices ? v : g.original_of[std::size_t(v) - g.original_vertices];
+    return g.mesh.corner_vertices[3 * face + (within + std::uint32_t(step)) % 3];
 }
 
 void join(Grouping& g, std::size_t i, std::size_t j, const std::uint32_t* corners)
@@ -108,10 +111,10 @@ void join(Grouping& g, std::size_t i, std::size_t j, const std::uint32_t* corner
 void group_by_pairs(Grouping& g, const std::uint32_t* corners, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        const int ni = neighbour(g, corners[i], 1), pi_ = neighbour(g, corners[i], 2);
+        const int next_i = neighbour(g, corners[i], 1), previous_i = neighbour(g, corners[i], 2);
         for (std::size_t j = i + 1; j < count; ++j) {
-            const int nj = neighbour(g, corners[j], 1), pj = neighbour(g, corners[j], 2);
-            if (ni == nj || ni == pj || pi_ == nj || pi_ == pj)
+            const int next_j = neighbour(g, corners[j], 1), previous_j = neighbour(g, corners[j], 2);
+            if (next_i == next_j || next_i == previous_j || previous_i == next_j || previous_i == previous_j)
                 join(g, i, j, corners);
         }
     }
@@ -145,7 +148,7 @@ void unit_into(const NormalSum& sum, const NormalSum& fallback, float out[3])
 }
 
 // The vertex's first group keeps the vertex; each further group gets a copy of it.
-void give_normals(Grouping& g, ConvertedMesh& mesh, std::size_t vertex, const std::uint32_t* corners, std::size_t count)
+void give_normals(Grouping& g, ConvertedVertex& vertex, const std::uint32_t* corners, std::size_t count)
 {
     g.sums.assign(count, NormalSum{});
     NormalSum all;
@@ -155,34 +158,25 @@ void give_normals(Grouping& g, ConvertedMesh& mesh, std::size_t vertex, const st
         for (int k = 0; k < 3; ++k)
             s.n[k] += n[k], all.n[k] += n[k];
     }
-    g.vertex_of_group.assign(count, -1);
-    g.vertex_of_group[root(g.group, 0)] = int(vertex);
+    g.copy_of_group.assign(count, -2);
+    g.copy_of_group[root(g.group, 0)] = -1;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t r = root(g.group, std::uint32_t(i));
-        if (g.vertex_of_group[r] < 0) {
-            ConvertedVertex copy = mesh.vertices[vertex];
+        if (g.copy_of_group[r] == -2) {
+            ConvertedVertex copy = vertex;
             unit_into(g.sums[r], all, copy.normal);
-            mesh.vertices.push_back(copy);
-            g.original_of.push_back(int(vertex));
-            g.vertex_of_group[r] = int(mesh.vertices.size() - 1);
+            g.copy_of_group[r] = int(g.copies.size());
+            g.copies.push_back(copy);
         }
-        mesh.corner_vertices[corners[i]] = g.vertex_of_group[r];
+        if (g.copy_of_group[r] >= 0)
+            g.moved.emplace_back(corners[i], std::uint32_t(g.copy_of_group[r]));
     }
-    unit_into(g.sums[root(g.group, 0)], all, mesh.vertices[vertex].normal);
+    unit_into(g.sums[root(g.group, 0)], all, vertex.normal);
 }
 
-} // namespace
-
-void make_crease_normals(ConvertedMesh& mesh)
+void group_vertices(Grouping& g, ConvertedMesh& mesh, const CornersByVertex& by, std::size_t first, std::size_t last)
 {
-    const std::size_t face_count = mesh.corner_vertices.size() / 3;
-    std::vector<FaceNormal> faces(face_count);
-    for (std::size_t f = 0; f < face_count; ++f)
-        faces[f] = face_normal(mesh, f);
-    const CornersByVertex by = corners_by_vertex(mesh);
-    const std::size_t original_vertices = mesh.vertices.size();
-    Grouping g{mesh, faces, std::cos(crease_angle_degrees * pi / 180), original_vertices, {}, {}, {}, {}, {}};
-    for (std::size_t v = 0; v < original_vertices; ++v) {
+    for (std::size_t v = first; v < last; ++v) {
         const std::uint32_t* corners = by.corners.data() + by.starts[v];
         const std::size_t count = by.starts[v + 1] - by.starts[v];
         if (count == 0) {
@@ -196,6 +190,52 @@ void make_crease_normals(ConvertedMesh& mesh)
             group_by_pairs(g, corners, count);
         else
             group_by_sorted_edges(g, corners, count);
-        give_normals(g, mesh, v, corners, count);
+        give_normals(g, mesh.vertices[v], corners, count);
+    }
+}
+
+void face_normals(const ConvertedMesh& mesh, std::vector<FaceNormal>& faces, std::size_t first, std::size_t last)
+{
+    for (std::size_t f = first; f < last; ++f)
+        faces[f] = face_normal(mesh, f);
+}
+
+// Runs work(first, last) over [0, count) cut into one range a thread.
+template <typename Work>
+void on_every_core(std::size_t count, int threads, Work work)
+{
+    std::vector<std::thread> running;
+    for (int t = 1; t < threads; ++t) {
+        const std::size_t first = count * std::size_t(t) / std::size_t(threads), last = count * std::size_t(t + 1) / std::size_t(threads);
+        try {
+            running.emplace_back(work, t, first, last);
+        } catch (const std::system_error&) {
+            work(t, first, last);
+        }
+    }
+    work(0, 0, count / std::size_t(threads));
+    for (std::thread& thread : running)
+        thread.join();
+}
+
+} // namespace
+
+void make_crease_normals(ConvertedMesh& mesh)
+{
+    const int threads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    const std::size_t face_count = mesh.corner_vertices.size() / 3;
+    std::vector<FaceNormal> faces(face_count);
+    on_every_core(face_count, threads, [&](int, std::size_t first, std::size_t last) { face_normals(mesh, faces, first, last); });
+    const CornersByVertex by = corners_by_vertex(mesh);
+    std::vector<Grouping> shares(std::size_t(threads),
+                                 Grouping{mesh, faces, std::cos(crease_angle_degrees * pi / 180), {}, {}, {}, {}, {}, {}});
+    on_every_core(mesh.vertices.size(), threads, [&](int t, std::size_t first, std::size_t last) {
+        group_vertices(shares[std::size_t(t)], mesh, by, first, last);
+    });
+    for (const Grouping& g : shares) {
+        const std::size_t first_copy = mesh.vertices.size();
+        mesh.vertices.insert(mesh.vertices.end(), g.copies.begin(), g.copies.end());
+        for (const auto& [corner, copy] : g.moved)
+            mesh.corner_vertices[corner] = int(first_copy + copy);
     }
 }

@@ -200,16 +200,30 @@ bool refill(Body& body)
     }
 }
 
-bool take_bytes(Body& body, char* into, std::size_t size)
+// `size` bytes in a row (at most eight), moving what is left of the block to its start when they
+// run past its end; null at the body's end.
+const char* take_bytes(Body& body, std::size_t size)
 {
-    while (size > 0) {
-        if (!refill(body))
-            return false;
-        const std::size_t part = std::min(size, body.filled - body.next);
-        std::memcpy(into, body.block.data() + body.next, part);
-        body.next += part, into += part, size -= part;
+    if (body.filled - body.next < size) {
+        const std::size_t left = body.filled - body.next;
+        std::memmove(body.block.data(), body.block.data() + body.next, left);
+        body.next = 0, body.filled = left;
+        while (body.filled < size) {
+            const ssize_t got = pread(body.fd, body.block.data() + body.filled, body.block.size() - body.filled, off_t(body.offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                body.failed = true;
+                body.error = got < 0 ? errno : 0;
+                return nullptr;
+            }
+            body.offset += std::uint64_t(got);
+            body.filled += std::size_t(got);
+        }
     }
-    return true;
+    const char* bytes = body.block.data() + body.next;
+    body.next += size;
+    return bytes;
 }
 
 // The next word; at the body's end, the word it ends with.
@@ -232,10 +246,14 @@ bool take_word(Body& body, std::string& word)
 template <typename T>
 T from_bytes(const char* bytes, bool swap)
 {
+    T value;
+    if (!swap) {
+        std::memcpy(&value, bytes, sizeof value);
+        return value;
+    }
     char ordered[sizeof(T)];
     for (std::size_t i = 0; i < sizeof(T); ++i)
-        ordered[i] = bytes[swap ? sizeof(T) - 1 - i : i];
-    T value;
+        ordered[i] = bytes[sizeof(T) - 1 - i];
     std::memcpy(&value, ordered, sizeof value);
     return value;
 }
@@ -257,8 +275,8 @@ bool host_is_little_endian()
 
 bool read_binary_value(Body& body, Type type, bool swap, Value& value)
 {
-    char bytes[8];
-    if (!take_bytes(body, bytes, size_of(type)))
+    const char* bytes = take_bytes(body, size_of(type));
+    if (!bytes)
         return false;
     switch (type) {
     case Type::int8: value.number = from_bytes<std::int8_t>(bytes, swap); break;

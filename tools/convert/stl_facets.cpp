@@ -42,9 +42,12 @@ void judge_facet(const float facet[3], const float a[3], const float b[3], const
     const double winding_length = length_of(w);
     if (!(winding_length > 0))
         return;
-    const double rounding = 4 * FLT_EPSILON * largest_magnitude(a, b, c) * (length_of(u) + length_of(v)) / winding_length;
-    const double allowed = std::max(facet_agreement_degrees * pi / 180, std::min(pi, std::asin(std::min(1.0, rounding))));
+    // The sine of the largest turn rounding explains, and the cosine of the angle allowed.
+    static const double agreement_sine = std::sin(facet_agreement_degrees * pi / 180);
+    static const double agreement_cosine = std::cos(facet_agreement_degrees * pi / 180);
+    const double rounding = std::min(1.0, 4 * FLT_EPSILON * largest_magnitude(a, b, c) * (length_of(u) + length_of(v)) / winding_length);
+    const double allowed_cosine = rounding <= agreement_sine ? agreement_cosine : std::sqrt(1 - rounding * rounding);
     const double cosine = (n[0] * w[0] + n[1] * w[1] + n[2] * w[2]) / (facet_length * winding_length);
-    if (cosine < std::cos(allowed))
+    if (cosine < allowed_cosine)
         ++counts.disagreeing;
 }
