@@ -61,10 +61,7 @@ std::string draw_and_write(const ThumbnailOptions& options, const OutputTarget& 
         return "it has no face to draw";
     centre_mesh(mesh_store, view);
     std::string reason;
-    if (!open_offscreen_context(options.size * drawing_scale(options.size), reason))
-        return reason;
     const RgbaPicture picture = draw_thumbnail(view, options.size);
-    close_offscreen_context();
     if (covered_pixels(picture) == 0)
         return "its faces have no area to be seen";
     if (!write_output(target, out_fd, write_picture, &picture, reason))
@@ -90,11 +87,22 @@ int read_and_draw(int converters_fd, int converted, int report_fd)
 {
     end_by_default_on_signals();
     const std::string name = converters_fd >= 0 ? "/dev/fd/" + std::to_string(converters_fd) : job.options->input;
-    std::string failure = read_mesh(name, converters_fd, converted != 0);
-    if (!failure.empty())
+    // The context is made before the mesh is read: the software rasteriser's start overlaps the
+    // converter's work, which the reading of a converted file waits for anyway.
+    std::string failure;
+    const bool context = open_offscreen_context(job.options->size * drawing_scale(job.options->size), failure);
+    if (context)
+        failure = read_mesh(name, converters_fd, converted != 0);
+    else if (converters_fd >= 0)
+        close(converters_fd);
+    if (!context)
+        failure = "d" + failure;
+    else if (!failure.empty())
         failure = "r" + failure;
     else if (failure = draw_and_write(*job.options, *job.target, job.out_fd); !failure.empty())
         failure = "d" + failure;
+    if (context)
+        close_offscreen_context();
     const ssize_t said = write(report_fd, failure.data(), failure.size());
     return failure.empty() && said == 0 ? 0 : 1;
 }
