@@ -382,10 +382,12 @@ struct PairVertices {
 
 int vertex_of(PairVertices& pairs, const WholeFile& whole, int position, int normal, ConvertedMesh& mesh)
 {
-    int* link = &pairs.first[std::size_t(position)];
-    for (; *link >= 0; link = &pairs.next[std::size_t(*link)])
-        if (pairs.normal_of[std::size_t(*link)] == normal)
-            return *link;
+    int last = -1; // the chain's last vertex; -1 while the chain is empty
+    for (int v = pairs.first[std::size_t(position)]; v >= 0; v = pairs.next[std::size_t(v)]) {
+        if (pairs.normal_of[std::size_t(v)] == normal)
+            return v;
+        last = v;
+    }
     ConvertedVertex v{};
     std::memcpy(v.position, &whole.positions[3 * std::size_t(position)], sizeof v.position);
     if (normal >= 0 && usable(&whole.normals[3 * std::size_t(normal)]))
@@ -394,7 +396,7 @@ int vertex_of(PairVertices& pairs, const WholeFile& whole, int position, int nor
     mesh.vertices.push_back(v);
     pairs.next.push_back(-1);
     pairs.normal_of.push_back(normal);
-    *link = vertex;
+    (last < 0 ? pairs.first[std::size_t(position)] : pairs.next[std::size_t(last)]) = vertex;
     return vertex;
 }
 
@@ -429,6 +431,10 @@ void make_mesh(const WholeFile& whole, ConvertedMesh& mesh)
     std::vector<int> cut;
     std::size_t corner = 0;
     for (const std::uint32_t size : whole.face_sizes) {
+        if (size < 3) { // a point or a line: no triangle, and no vertex for it
+            corner += size;
+            continue;
+        }
         face.clear();
         for (std::uint32_t k = 0; k < size; ++k, ++corner)
             face.push_back(vertex_of(pairs, whole, whole.corner_positions[corner], whole.corner_normals[corner], mesh));
