@@ -2,6 +2,7 @@
 #include "mesh/list_room.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -48,6 +49,20 @@ std::uint64_t most_faces_in(std::uint64_t bytes)
 
 } // namespace
 
+// Lists of millions of records fault in a page at a time, and on a virtual machine every fault
+// is a trip to the hypervisor: where the kernel offers huge pages, the lists take them, a fault
+// for every 2 MiB instead of every 4 KiB.
+template <typename Record>
+void ask_for_huge_pages(const std::vector<Record>& list)
+{
+    const std::uintptr_t huge = std::uintptr_t(2) << 20;
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(list.data());
+    const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
+    const std::uintptr_t last = (begin + list.capacity() * sizeof(Record)) & ~(huge - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes)
 {
     const std::uint64_t vertices =
@@ -60,6 +75,8 @@ void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_lis
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
+    ask_for_huge_pages(mesh.vertices);
+    ask_for_huge_pages(mesh.faces);
 }
 
 bool has_room_for_text(const MeshStore& mesh, std::uint64_t bytes)
