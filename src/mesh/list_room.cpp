@@ -79,6 +79,14 @@ void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_lis
     ask_for_huge_pages(mesh.faces);
 }
 
+void reserve_lists(MeshStore& mesh, std::size_t vertices, std::size_t faces)
+{
+    mesh.vertices.reserve(vertices);
+    mesh.faces.reserve(faces);
+    ask_for_huge_pages(mesh.vertices);
+    ask_for_huge_pages(mesh.faces);
+}
+
 bool has_room_for_text(const MeshStore& mesh, std::uint64_t bytes)
 {
     return mesh.vertices.capacity() - mesh.vertices.size() >= most_vertices_in(bytes) &&

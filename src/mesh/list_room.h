@@ -11,6 +11,9 @@
 // When even the address space is not to be had, the lists grow as usual.
 void reserve_for_text(MeshStore& mesh, std::uint64_t bytes, std::size_t most_list_bytes);
 
+// Room for exactly these many records, in huge pages where the kernel offers them.
+void reserve_lists(MeshStore& mesh, std::size_t vertices, std::size_t faces);
+
 // Whether the lists can take every record that begins in `bytes` more of text without moving.
 bool has_room_for_text(const MeshStore& mesh, std::uint64_t bytes);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "mesh/confined_reading.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
 #include "mesh/reading_report.h"
@@ -72,6 +73,6 @@ void load_mesh()
         std::exit(1);
     }
     show(loading);
-    const ReadReport report = read_mesh_file(filename, mesh_store);
+    const ReadReport report = read_mesh_file_confined(filename, mesh_store);
     report_reading("olvanta", true, filename, report, mesh_store);
 }

@@ -27,6 +27,7 @@ struct ReadReport {
     ReadOutcome outcome = ReadOutcome::complete;
     bool file_changed = false; // the file shrank, grew or was rewritten while it was read
     std::string reason;        // the system's reason, for cannot_open and read_failed
+    int error = 0;             // its errno
     ReadingFindings findings;  // Vertex lines without the normal part, numbers that are not places
 };
 
@@ -47,6 +48,12 @@ ReadOutcome read_mesh_text(const char* begin, const char* end, MeshStore& mesh);
 // Reads text the way a file holding it is read: a byte-order mark at its start is skipped, and
 // it is read in chunks and parts as the plan says. The lists come out as for one reading alone.
 ReadReport read_text_as_file(const std::string& text, MeshStore& mesh, const ReadingPlan& plan);
+
+// What the lists are held to unless told otherwise: half the machine's memory.
+std::size_t most_list_bytes_by_default();
+
+// The descriptor's state, asked by descriptor alone (a confined reader may ask no name).
+bool descriptor_status(int fd, struct stat& status);
 
 // Reads a file, a FIFO or a device: regular files in parts on every core when they are large,
 // anything else in order as its bytes arrive. Memory stays bounded by the lists.

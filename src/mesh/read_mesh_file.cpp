@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <thread>
 #include <unistd.h>
@@ -39,6 +40,7 @@ ReadReport failure(int error)
 {
     ReadReport report;
     report.outcome = ReadOutcome::cannot_open;
+    report.error = error;
     report.reason = std::strerror(error);
     return report;
 }
@@ -52,7 +54,7 @@ bool same_time(const timespec& a, const timespec& b)
 bool changed_since(int fd, const struct stat& at_start)
 {
     struct stat now {};
-    return fstat(fd, &now) != 0 || now.st_size != at_start.st_size ||
+    return !descriptor_status(fd, now) || now.st_size != at_start.st_size ||
            !same_time(now.st_mtim, at_start.st_mtim);
 }
 
@@ -79,6 +81,20 @@ bool size_is_length(int fd, const struct stat& at_start)
 
 } // namespace
 
+std::size_t most_list_bytes_by_default()
+{
+    return half_the_memory();
+}
+
+bool descriptor_status(int fd, struct stat& status)
+{
+#ifdef SYS_fstat
+    return syscall(SYS_fstat, fd, &status) == 0;
+#else
+    return fstat(fd, &status) == 0;
+#endif
+}
+
 ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh)
 {
     return read_opened_file(fd, at_start, mesh, half_the_memory());
@@ -100,8 +116,10 @@ ReadReport read_opened_file(int fd, const struct stat& at_start, MeshStore& mesh
                                        : read_stream(source, mesh, limits);
     ReadReport report;
     report.outcome = result.outcome;
-    if (result.outcome == ReadOutcome::read_failed)
+    if (result.outcome == ReadOutcome::read_failed) {
         report.reason = std::strerror(result.error);
+        report.error = result.error;
+    }
     report.file_changed = result.cut_short || (sized && changed_since(fd, at_start));
     report.findings = result.findings;
     return report;
@@ -118,7 +136,7 @@ ReadReport read_mesh_file(const std::string& path, MeshStore& mesh, std::size_t 
     if (fd < 0)
         return failure(errno);
     struct stat at_start {};
-    const ReadReport report = fstat(fd, &at_start) == 0 ? read_opened_file(fd, at_start, mesh, most_list_bytes) : failure(errno);
+    const ReadReport report = descriptor_status(fd, at_start) ? read_opened_file(fd, at_start, mesh, most_list_bytes) : failure(errno);
     close(fd);
     return report;
 }

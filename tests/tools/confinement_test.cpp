@@ -1,6 +1,7 @@
-// The confinement of a reading process, in a child of the test's own: once confined as the tools
-// confine themselves, every escape is refused, by each layer its share of them; without it every
-// escape works, so the attempts can fail; and what a reader needs still works under it.
+// The confinement of a reading process, in a confined child of the test's own: once confined as
+// each kind of process confines itself, every escape is refused, by each layer its share of them;
+// without it every escape works, so the attempts can fail; what a reader needs still works under
+// it; and a parent hears a child only within its bounds.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <seccomp.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,36 +22,14 @@
 #include <thread>
 #include <vector>
 
-#include "confine_to_reading.h"
-#include "confined_child.h"
+#include "confine/call_filter.h"
+#include "confine/confined_child.h"
+#include "confine/confinement.h"
+#include "confine/landlock_rules.h"
 #include "escape_scene.h"
-#include "landlock_rules.h"
-#include "refused_calls.h"
 #include "test_files.h"
 
 namespace {
-
-// What `work` writes in a child process, which ends after it.
-std::string written_by_child(const std::function<std::string()>& work)
-{
-    int ends[2];
-    if (pipe(ends) != 0)
-        return "";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(ends[0]);
-        const std::string said = work();
-        _exit(write(ends[1], said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1);
-    }
-    close(ends[1]);
-    std::string said;
-    char block[4096];
-    for (ssize_t got; (got = read(ends[0], block, sizeof block)) > 0;)
-        said.append(block, std::size_t(got));
-    close(ends[0]);
-    waitpid(pid, nullptr, 0);
-    return said;
-}
 
 long kernels_landlock()
 {
@@ -69,9 +49,60 @@ int terminal_to_try()
     return terminal;
 }
 
-const std::string model = "mtllib model.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+const std::string model = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
-class ConfinedChild : public testing::Test {
+// What a confined child's work does: whatever the test gives it, its words sent on its report.
+std::function<std::string()> child_work;
+
+int run_child_work(void*)
+{
+    const std::string said = child_work();
+    return write(report_descriptor, said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1;
+}
+
+// What `work` says in a child confined as `kind`, handed `input`.
+std::string said_by_confined_child(ConfinedKind kind, int input, const std::function<std::string()>& work)
+{
+    child_work = work;
+    ConfinedChild child = start_confined(kind, Handed{input, -1, -1}, run_child_work, nullptr);
+    std::string said;
+    hear(child, said, 1 << 20, Clock::now() + std::chrono::seconds(30));
+    end_child(child);
+    return said;
+}
+
+// What `work` says in a plain child, after `setup` (a layer or none), on the report's descriptor.
+std::string said_by_child(const std::function<void()>& setup, const std::function<std::string()>& work)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return "";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[0]);
+        dup2(ends[1], report_descriptor);
+        setup();
+        const std::string said = work();
+        _exit(write(report_descriptor, said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1);
+    }
+    close(ends[1]);
+    std::string said;
+    char block[4096];
+    for (ssize_t got; (got = read(ends[0], block, sizeof block)) > 0;)
+        said.append(block, std::size_t(got));
+    close(ends[0]);
+    waitpid(pid, nullptr, 0);
+    return said;
+}
+
+const ConfinedKind every_kind[] = {ConfinedKind::reading, ConfinedKind::converting, ConfinedKind::drawing};
+
+const char* name_of(ConfinedKind kind)
+{
+    return kind == ConfinedKind::reading ? "reading" : kind == ConfinedKind::converting ? "converting" : "drawing";
+}
+
+class Confined : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -79,38 +110,45 @@ protected:
         scene.targets.terminal = terminal_to_try();
         input = scene.targets.input = scene.input_dir + "/model.obj";
         write_bytes(input, model);
-        write_bytes(scene.input_dir + "/model.mtl", "newmtl a\n");
+        input_fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
     }
 
-    void TearDown() override { take_down(scene); }
-
-    // The attempts in a child that first runs `confine`.
-    std::vector<EscapeOutcome> attempts_after(const std::function<void()>& confine)
+    void TearDown() override
     {
-        return parse_outcome_lines(written_by_child([&] {
-            confine();
-            return outcome_lines(try_to_escape(scene.targets));
-        }));
+        close(input_fd);
+        take_down(scene);
+    }
+
+    std::vector<EscapeOutcome> attempts_confined_as(ConfinedKind kind)
+    {
+        return parse_outcome_lines(said_by_confined_child(kind, input_fd, [&] { return outcome_lines(try_to_escape(scene.targets)); }));
+    }
+
+    std::vector<EscapeOutcome> attempts_after(const std::function<void()>& setup)
+    {
+        return parse_outcome_lines(said_by_child(setup, [&] { return outcome_lines(try_to_escape(scene.targets)); }));
     }
 
     EscapeScene scene;
     std::string input;
+    int input_fd = -1;
 };
 
 const std::size_t attempts_without_terminal = 11;
 
-TEST_F(ConfinedChild, EveryEscapeIsRefusedOnceConfinedAsTheConverterConfinesItself)
+TEST_F(Confined, EveryEscapeIsRefusedInEveryKind)
 {
-    const std::vector<EscapeOutcome> outcomes =
-        attempts_after([&] { confine_to_reading(input_and_its_folder(input)); });
-    ASSERT_EQ(outcomes.size(), attempts_without_terminal + (scene.targets.terminal >= 0 ? 1 : 0));
-    for (const EscapeOutcome& o : outcomes)
-        EXPECT_FALSE(o.done) << o.what;
+    for (const ConfinedKind kind : every_kind) {
+        const std::vector<EscapeOutcome> outcomes = attempts_confined_as(kind);
+        ASSERT_EQ(outcomes.size(), attempts_without_terminal + (scene.targets.terminal >= 0 ? 1 : 0)) << name_of(kind);
+        for (const EscapeOutcome& o : outcomes)
+            EXPECT_FALSE(o.done) << name_of(kind) << ": " << o.what;
+    }
     EXPECT_EQ(read_whole_file(scene.targets.home + "/.bashrc"), "# the user's own\n");
     EXPECT_EQ(read_whole_file(input), model);
 }
 
-TEST_F(ConfinedChild, EveryEscapeWorksWithoutConfinement)
+TEST_F(Confined, EveryEscapeWorksWithoutConfinement)
 {
     const std::vector<EscapeOutcome> outcomes = attempts_after([] {});
     ASSERT_EQ(outcomes.size(), attempts_without_terminal + (scene.targets.terminal >= 0 ? 1 : 0));
@@ -120,38 +158,39 @@ TEST_F(ConfinedChild, EveryEscapeWorksWithoutConfinement)
 
 // Each layer on its own, so that neither hides a gap in the other: what it must refuse, by the
 // kernel's Landlock version where that matters; the rest it leaves to the other layer.
-TEST_F(ConfinedChild, EachLayerAloneRefusesItsShare)
+TEST_F(Confined, EachLayerAloneRefusesItsShare)
 {
     const long abi = kernels_landlock();
-    ASSERT_GE(abi, 1) << "this kernel has no Landlock; the tools' file rules cannot be checked here";
+    ASSERT_GE(abi, 1) << "this kernel has no Landlock; the file rules cannot be checked here";
     const std::set<std::string> landlock_refuses = {
         "read ~/.ssh/id_rsa", "read a file in a folder beside the input's", "append to ~/.bashrc", "append to the input itself",
         "create a file in /tmp", "start /bin/sh", "trace another process of the same user"};
     const std::set<std::string> landlock_from_4 = {"connect over TCP to a port on this machine"};
     const std::set<std::string> landlock_from_6 = {"connect to an abstract local socket",
                                                    "stop another process of the same user"};
-    const std::set<std::string> seccomp_leaves = {"read ~/.ssh/id_rsa", "read a file in a folder beside the input's"};
     const std::vector<EscapeOutcome> landlock = attempts_after([&] {
         prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-        ReadingConfinement got;
-        restrict_to_reading(int(abi), input_and_its_folder(input), got);
+        Confinement got;
+        shut_out_of_files(int(abi), got);
     });
-    const std::vector<EscapeOutcome> seccomp = attempts_after([] {
-        prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-        refuse_escaping_calls();
-    });
-    ASSERT_EQ(landlock.size(), seccomp.size());
     for (const EscapeOutcome& o : landlock) {
         const bool refused = landlock_refuses.count(o.what) || (abi >= 4 && landlock_from_4.count(o.what)) ||
                              (abi >= 6 && landlock_from_6.count(o.what));
         EXPECT_EQ(o.done, !refused) << "Landlock alone: " << o.what;
     }
-    for (const EscapeOutcome& o : seccomp)
-        EXPECT_EQ(o.done, seccomp_leaves.count(o.what) == 1) << "seccomp alone: " << o.what;
+    for (const ConfinedKind kind : every_kind) {
+        const std::vector<EscapeOutcome> seccomp = attempts_after([kind] {
+            prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+            allow_only_calls_of(kind);
+        });
+        ASSERT_EQ(seccomp.size(), landlock.size());
+        for (const EscapeOutcome& o : seccomp)
+            EXPECT_FALSE(o.done) << "seccomp alone, " << name_of(kind) << ": " << o.what;
+    }
 }
 
-// A host sandbox of its own that refuses one of the kernel's means: the tools keep the rest, say
-// what they got, and still read. Each host filter answers as such sandboxes do.
+// A host sandbox of its own that refuses one of the kernel's means: the child keeps the rest,
+// says what it got, and still reads. Each host filter answers as such sandboxes do.
 void load_as_the_host(scmp_filter_ctx host)
 {
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
@@ -167,264 +206,229 @@ void refuse_landlock_as_a_host_would()
     load_as_the_host(host);
 }
 
-void refuse_restricting_as_a_host_would()
-{
-    scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
-    seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(landlock_restrict_self), 0);
-    load_as_the_host(host);
-}
-
 void refuse_seccomp_as_a_host_would()
 {
     scmp_filter_ctx host = seccomp_init(SCMP_ACT_ALLOW);
-    seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(seccomp), 0);
-    seccomp_rule_add(host, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP));
+    seccomp_rule_add(host, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(seccomp), 0);
+    seccomp_rule_add(host, SCMP_ACT_ERRNO(EINVAL), SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP));
     load_as_the_host(host);
 }
 
-TEST_F(ConfinedChild, UnderAHostThatRefusesAPartItKeepsTheRestAndStillReads)
+TEST_F(Confined, UnderAHostThatRefusesAPartItKeepsTheRestAndStillReads)
 {
     const long abi = kernels_landlock();
     ASSERT_GE(abi, 6) << "the rest of the set is checked where the kernel has it all";
     const struct {
         const char* host;
         void (*refuse)();
-        const char* words;
-        std::set<std::string> still_done; // the part's own escapes, now open
+        bool seccomp, landlock;
     } hosts[] = {
-        {"no Landlock", refuse_landlock_as_a_host_would, "no new privileges, seccomp filter, no Landlock",
-         {"read ~/.ssh/id_rsa", "read a file in a folder beside the input's"}},
-        {"a ruleset, but no restriction", refuse_restricting_as_a_host_would,
-         "no new privileges, seccomp filter, no Landlock", {"read ~/.ssh/id_rsa", "read a file in a folder beside the input's"}},
-        {"no seccomp", refuse_seccomp_as_a_host_would, "", {"connect to a local socket by name", "fake input on the terminal"}},
+        {"no Landlock", refuse_landlock_as_a_host_would, true, false},
+        {"no seccomp", refuse_seccomp_as_a_host_would, false, true},
     };
     for (const auto& h : hosts) {
-        const std::string said = written_by_child([&] {
-            h.refuse();
-            const ReadingConfinement got = confine_to_reading(input_and_its_folder(input));
-            const std::string input_read = read_whole_file(input) == model ? "input read\n" : "input unread\n";
-            return describe_confinement(got) + "\n" + input_read + outcome_lines(try_to_escape(scene.targets));
+        const std::string said = said_by_child(h.refuse, [&] {
+            const Confinement got = confine(ConfinedKind::reading);
+            char byte = 0;
+            const std::string input_read = pread(input_fd, &byte, 1, 0) == 1 ? "input read\n" : "input unread\n";
+            return std::string(got.seccomp_filter ? "s" : "-") + (got.landlock_files ? "l" : "-") + "\n" + input_read +
+                   outcome_lines(try_to_escape(scene.targets));
         });
-        const std::size_t first_end = said.find('\n');
-        const std::string words = said.substr(0, first_end);
-        EXPECT_EQ(words, *h.words ? h.words
-                                  : "no new privileges, no seccomp filter, Landlock ABI " + std::to_string(abi) +
-                                        " (files, TCP, signals, abstract sockets)")
-            << h.host;
+        ASSERT_GE(said.size(), 3u) << h.host;
+        EXPECT_EQ(said.substr(0, 2), std::string(h.seccomp ? "s" : "-") + (h.landlock ? "l" : "-")) << h.host;
         EXPECT_NE(said.find("input read\n"), std::string::npos) << h.host;
-        for (const EscapeOutcome& o : parse_outcome_lines(said.substr(said.find('\n', first_end + 1) + 1)))
-            EXPECT_EQ(o.done, h.still_done.count(o.what) == 1) << h.host << ": " << o.what;
+        // Either layer alone keeps every file out of reach: nothing is opened by name.
+        for (const EscapeOutcome& o : parse_outcome_lines(said.substr(said.find('\n', 3) + 1))) {
+            const bool a_file = o.what.rfind("read ", 0) == 0 || o.what.rfind("append ", 0) == 0 || o.what.rfind("create ", 0) == 0;
+            EXPECT_FALSE(a_file && o.done) << h.host << ": " << o.what;
+        }
     }
 }
 
-// What a confined reader still needs: its input by every name it comes by, its companions, the
-// system's files, its threads, and the descriptors it was given.
-TEST_F(ConfinedChild, ReadingAndWritingThroughGivenDescriptorsStillWork)
+// What a confined reader still needs: its input through the descriptor it was handed, threads,
+// memory, and its report; and nothing opened by name, not even the system's own files.
+TEST_F(Confined, ReadingThroughHandedDescriptorsStillWorks)
 {
-    write_bytes(scene.input_dir + "/sub.bin", "buffer\n");
-    const int memory = memfd_create("mesh", 0);
-    ASSERT_EQ(write(memory, "v 0 0 0\n", 8), 8);
-    const int named_open = open(scene.targets.beside.c_str(), O_RDONLY);
-    const int unnamed_open = open((scene.targets.home + "/.bashrc").c_str(), O_RDONLY);
-    int pipe_ends[2];
-    ASSERT_EQ(pipe(pipe_ends), 0);
-    ASSERT_EQ(write(pipe_ends[1], "Vertex 1 0 0 0\n", 15), 15);
-    close(pipe_ends[1]);
-    const std::string output = scene.dir + "/beside/out.png";
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT, 0644);
-    const auto fd_name = [](int fd) { return "/dev/fd/" + std::to_string(fd); };
-    const struct {
-        std::string name;
-        bool readable;
-    } reads[] = {
-        {input, true},
-        {scene.input_dir + "/model.mtl", true},
-        {scene.input_dir + "/sub.bin", true},
-        {"/usr/share/drirc.d/00-mesa-defaults.conf", true},
-        {"/proc/self/status", true},
-        {fd_name(memory), true},
-        {fd_name(named_open), true},
-        {fd_name(pipe_ends[0]), true},
-        {fd_name(unnamed_open), false},
-        {scene.targets.home + "/.bashrc", false},
-    };
-    const std::string said = written_by_child([&] {
-        confine_to_reading({input, scene.input_dir, fd_name(memory), fd_name(named_open), fd_name(pipe_ends[0])});
-        std::string seen;
-        for (const auto& r : reads) {
-            const int fd = open(r.name.c_str(), O_RDONLY);
-            char byte = 0;
-            seen += fd >= 0 && read(fd, &byte, 1) == 1 ? 'r' : '-';
-        }
-        std::thread worker([&] { seen += write(out, "picture", 7) == 7 && ftruncate(out, 7) == 0 ? 'w' : '-'; });
-        worker.join();
+    for (const ConfinedKind kind : every_kind) {
+        const std::string said = said_by_confined_child(kind, input_fd, [] {
+            std::string seen;
+            char bytes[8] = {};
+            seen += pread(input_descriptor, bytes, 7, 0) == 7 && std::string(bytes) == "v 0 0 0" ? 'r' : '-';
+            std::thread worker([&] { seen += pread(input_descriptor, bytes, 1, 2) == 1 ? 't' : '-'; });
+            worker.join();
+            std::vector<char> memory(64 << 20, 'm');
+            seen += memory.back() == 'm' ? 'm' : '-';
+            seen += open("/usr/share/drirc.d/00-mesa-defaults.conf", O_RDONLY) < 0 ? 'n' : 'o';
+            seen += open("/proc/self/status", O_RDONLY) < 0 ? 'n' : 'o';
+            return seen;
+        });
+        EXPECT_EQ(said, "rtmnn") << name_of(kind);
+    }
+}
+
+// A call nobody listed gets an error, and the library takes its own way round: the C library
+// counts the cores from /sys, then /proc, both refused, then asks the scheduler, which is allowed.
+TEST_F(Confined, ALibraryRefusedACallTakesItsOwnWayRound)
+{
+    const unsigned outside = std::thread::hardware_concurrency();
+    const std::string said = said_by_confined_child(ConfinedKind::reading, input_fd, [] {
+        const int refused = open("/sys/devices/system/cpu/online", O_RDONLY | O_CLOEXEC);
+        return std::to_string(refused < 0 ? errno : 0) + " " + std::to_string(std::thread::hardware_concurrency());
+    });
+    EXPECT_EQ(said, std::to_string(EPERM) + " " + std::to_string(outside));
+}
+
+// No terminal, no privilege: a confined child has /dev/null for input, a session of its own, and
+// as root no capability in any of the five sets.
+TEST_F(Confined, NoTerminalAndNoCapabilities)
+{
+    const std::string said = said_by_confined_child(ConfinedKind::reading, input_fd, [] {
+        char byte = 0;
+        std::string seen = read(0, &byte, 1) == 0 ? "null " : "input ";
+        struct stat out {}, errors {};
+        seen += syscall(SYS_fstat, 1, &out) == 0 && syscall(SYS_fstat, 2, &errors) == 0 && S_ISFIFO(out.st_mode) &&
+                        S_ISFIFO(errors.st_mode)
+                    ? "pipes"
+                    : "other";
         return seen;
     });
-    ASSERT_EQ(said.size(), std::size(reads) + 1);
-    for (std::size_t i = 0; i < std::size(reads); ++i)
-        EXPECT_EQ(said[i] == 'r', reads[i].readable) << reads[i].name;
-    EXPECT_EQ(said.back(), 'w') << "a thread writes through the descriptor opened before";
-    EXPECT_EQ(read_whole_file(output), "picture");
-    for (const int fd : {memory, named_open, unnamed_open, pipe_ends[0], out})
-        close(fd);
+    EXPECT_EQ(said, "null pipes");
+    const std::string session = said_by_child([] { confine_privileges(*new Confinement); },
+                                              [] { return std::string(getsid(0) == getpid() ? "its own" : "shared"); });
+    EXPECT_EQ(session, "its own");
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the sets are root's to give up";
+    const std::string status = said_by_child([] { confine_privileges(*new Confinement); }, [] {
+        std::string lines;
+        const std::string all = read_whole_file("/proc/self/status");
+        for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapBnd:", "CapAmb:"})
+            lines += all.substr(all.find(set), all.find('\n', all.find(set)) - all.find(set)) + "\n";
+        return lines;
+    });
+    for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapBnd:", "CapAmb:"})
+        EXPECT_NE(status.find(std::string(set) + "\t0000000000000000"), std::string::npos) << status;
 }
 
 TEST(ConfinementRecord, SaysAllThatThisKernelOffers)
 {
     const long abi = kernels_landlock();
-    const ReadingConfinement got = confinement_on_offer();
-    EXPECT_TRUE(got.no_new_privileges);
-    EXPECT_TRUE(got.seccomp_filter);
-    EXPECT_EQ(got.landlock_abi, abi);
-    EXPECT_EQ(got.landlock_files, abi >= 1);
-    EXPECT_EQ(got.landlock_tcp, abi >= 4);
-    EXPECT_EQ(got.landlock_scoped, abi >= 6);
+    for (const ConfinedKind kind : every_kind) {
+        const Confinement got = confinement_on_offer(kind);
+        EXPECT_TRUE(got.new_session) << name_of(kind);
+        EXPECT_TRUE(got.capabilities_dropped) << name_of(kind);
+        EXPECT_EQ(got.bounding_set_empty, geteuid() == 0) << name_of(kind);
+        EXPECT_EQ(got.secure_bits_locked, geteuid() == 0) << name_of(kind);
+        EXPECT_TRUE(got.no_new_privileges) << name_of(kind);
+        EXPECT_TRUE(got.seccomp_filter) << name_of(kind);
+        EXPECT_EQ(got.landlock_abi, abi) << name_of(kind);
+        EXPECT_EQ(got.landlock_files, abi >= 1) << name_of(kind);
+        EXPECT_EQ(got.landlock_tcp, abi >= 4) << name_of(kind);
+        EXPECT_EQ(got.landlock_scoped, abi >= 6) << name_of(kind);
+    }
 }
 
 TEST(ConfinementRecord, SaysInWordsWhatWasGot)
 {
     const struct {
-        ReadingConfinement got;
+        Confinement got;
         const char* words;
     } cases[] = {
-        {{true, true, 7, true, true, true},
-         "no new privileges, seccomp filter, Landlock ABI 7 (files, TCP, signals, abstract sockets)"},
-        {{true, true, 4, true, true, false}, "no new privileges, seccomp filter, Landlock ABI 4 (files, TCP)"},
-        {{true, true, 1, true, false, false}, "no new privileges, seccomp filter, Landlock ABI 1 (files)"},
-        {{true, false, 0, false, false, false}, "no new privileges, no seccomp filter, no Landlock"},
+        {{true, true, true, true, true, true, 7, true, true, true},
+         "no terminal, no capabilities (all five sets, secure bits locked), no new privileges, seccomp allow-list, "
+         "Landlock ABI 7 (files, TCP, signals, abstract sockets)"},
+        {{true, true, true, false, false, true, 4, true, true, false},
+         "no terminal, no capabilities, no new privileges, seccomp allow-list, Landlock ABI 4 (files, TCP)"},
+        {{true, true, true, false, false, true, 1, true, false, false},
+         "no terminal, no capabilities, no new privileges, seccomp allow-list, Landlock ABI 1 (files)"},
+        {{false, true, false, false, false, false, 0, false, false, false}, "no new privileges, no seccomp filter, no Landlock"},
         {{}, "no seccomp filter, no Landlock"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(describe_confinement(c.got), c.words);
 }
 
-// The import reads companions beside its input, but a home or root folder would open every file
-// of the user's: there only the input itself is readable.
-TEST(ConfinementPlaces, TheInputsFolderUnlessItIsTheHomeOrTheRoot)
-{
-    const std::string dir = temporary_directory(), home = dir + "/home";
-    mkdir(home.c_str(), 0755);
-    mkdir((home + "/models").c_str(), 0755);
-    const char* const old_home = getenv("HOME");
-    const std::string kept = old_home ? old_home : "";
-    setenv("HOME", (dir + "/./home").c_str(), 1);
-    const struct {
-        std::string input;
-        std::vector<std::string> readable;
-    } cases[] = {
-        {home + "/models/a.obj", {home + "/models/a.obj", home + "/models"}},
-        {home + "/a.obj", {home + "/a.obj"}},
-        {home + "/models/../a.obj", {home + "/models/../a.obj"}},
-        {"/a.obj", {"/a.obj"}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(input_and_its_folder(c.input), c.readable) << c.input;
-    if (old_home)
-        setenv("HOME", kept.c_str(), 1);
-    remove_directory(dir);
-}
-
-} // namespace
-
-namespace {
-
-int question_pid_fd = -1; // where the question's child says its pid
-
-bool say_pid_and_yes(const std::string&)
-{
-    const pid_t pid = getpid();
-    return write(question_pid_fd, &pid, sizeof pid) == ssize_t(sizeof pid);
-}
-
-// The reading: its pid, the number it was handed, what it read through the handed descriptor,
-// and whether the file it was not named could be read.
-std::string unnamed_file;
-
-int report_reading(int handed_fd, int number, int report_fd)
-{
-    char got[16] = {};
-    const ssize_t n = handed_fd >= 0 ? read(handed_fd, got, sizeof got - 1) : 0;
-    const int unnamed = open(unnamed_file.c_str(), O_RDONLY);
-    const std::string said = std::to_string(getpid()) + " " + std::to_string(number) + " " +
-                             std::string(got, n > 0 ? std::size_t(n) : 0) + " " + (unnamed >= 0 ? "read" : "refused");
-    return write(report_fd, said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1;
-}
-
-std::string everything_from(int fd)
-{
-    std::string all;
-    char block[256];
-    for (ssize_t got; (got = read(fd, block, sizeof block)) > 0;)
-        all.append(block, std::size_t(got));
-    return all;
-}
+// ---- The parent's side: it hears a child only within its bounds ----
 
 bool no_child_left()
 {
     return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
 }
 
-class ConfinedChildren : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir = temporary_directory();
-        named = dir + "/named.m";
-        unnamed_file = dir + "/unnamed.m";
-        write_bytes(named, "Vertex 1 0 0 0\n");
-        write_bytes(unnamed_file, "secret\n");
-        ASSERT_EQ(pipe(pids), 0);
-        question_pid_fd = pids[1];
-        ASSERT_EQ(pipe(handed), 0);
-        ASSERT_EQ(write(handed[1], "mesh", 4), 4);
-        close(handed[1]);
-    }
-
-    void TearDown() override
-    {
-        for (const int fd : {pids[0], pids[1], handed[0]})
-            close(fd);
-        remove_directory(dir);
-    }
-
-    std::string dir, named;
-    int pids[2] = {-1, -1}, handed[2] = {-1, -1};
-};
-
-// The file is looked at and read by one confined process: the one that answered reads.
-TEST_F(ConfinedChildren, TheChildThatAnsweredIsTheOneThatReads)
+int say_forever(void*)
 {
-    keep_next_confined_child_for(report_reading);
-    ASSERT_TRUE(ask_confined(say_pid_and_yes, named));
-    pid_t asked = 0;
-    ASSERT_EQ(read(pids[0], &asked, sizeof asked), ssize_t(sizeof asked));
-    const ConfinedReader reader = start_confined_reading(report_reading, {named}, handed[0], 7);
-    ASSERT_GT(reader.pid, 0);
-    EXPECT_EQ(everything_from(reader.report_fd), std::to_string(asked) + " 7 mesh refused");
-    close(reader.report_fd);
-    waitpid(reader.pid, nullptr, 0);
-    EXPECT_TRUE(no_child_left());
+    const std::string block(64 * 1024, 'x');
+    for (;;)
+        if (write(report_descriptor, block.data(), block.size()) < 0)
+            return 1;
 }
 
-// Where nothing was asked, a new child confines itself to what it is named before it reads.
-TEST_F(ConfinedChildren, WithoutAQuestionANewChildConfinesItselfToReading)
+int say_nothing_for_ever(void*)
 {
-    const ConfinedReader reader = start_confined_reading(report_reading, {named}, handed[0], 3);
-    ASSERT_GT(reader.pid, 0);
-    EXPECT_EQ(everything_from(reader.report_fd), std::to_string(reader.pid) + " 3 mesh refused");
-    close(reader.report_fd);
-    waitpid(reader.pid, nullptr, 0);
+    for (;;)
+        pause();
 }
 
-// A child kept but never handed its reading ends when the next question is asked; a question
-// asked without keeping leaves no child behind.
-TEST_F(ConfinedChildren, NoChildIsLeftBehind)
+int chatter_forever(void*)
 {
-    keep_next_confined_child_for(report_reading);
-    EXPECT_TRUE(ask_confined(say_pid_and_yes, named));
-    EXPECT_FALSE(no_child_left()) << "the kept child waits for its reading";
-    EXPECT_TRUE(ask_confined(say_pid_and_yes, named));
-    EXPECT_TRUE(no_child_left());
+    const std::string block(64 * 1024, 'c');
+    for (;;)
+        if (write(STDERR_FILENO, block.data(), block.size()) < 0)
+            return 1;
+}
+
+int say_a_little(void*)
+{
+    return write(report_descriptor, "a little", 8) == 8 ? 0 : 1;
+}
+
+long resident_kib()
+{
+    const std::string status = read_whole_file("/proc/self/status");
+    const std::size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+}
+
+TEST(HearingAChild, NothingBeyondItsBoundsInBytesOrInTime)
+{
+    const struct {
+        const char* name;
+        ConfinedWork work;
+        Heard heard;
+        std::size_t said;
+    } cases[] = {
+        {"a flood", say_forever, Heard::too_much, 1 << 20},
+        {"a hang", say_nothing_for_ever, Heard::too_late, 0},
+        {"a flood of chatter", chatter_forever, Heard::too_late, 0},
+        {"a few words", say_a_little, Heard::whole, 8},
+    };
+    for (const auto& c : cases) {
+        const long before = resident_kib();
+        ConfinedChild child = start_confined(ConfinedKind::reading, Handed{}, c.work, nullptr);
+        ASSERT_GT(child.pid, 0);
+        std::string said;
+        const auto started = Clock::now();
+        const Heard heard = hear(child, said, 1 << 20, started + std::chrono::milliseconds(1500));
+        end_child(child);
+        EXPECT_EQ(heard, c.heard) << c.name;
+        EXPECT_EQ(said.size(), c.said) << c.name;
+        EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(2500)) << c.name << ": the deadline holds";
+        EXPECT_LT(resident_kib() - before, 8 * 1024) << c.name << ": the parent keeps no more than the bound";
+        EXPECT_TRUE(no_child_left()) << c.name;
+    }
+}
+
+// A confined child cannot start a process that would outlive it: threads only.
+TEST_F(Confined, StartsNoProcessThatCouldOutliveIt)
+{
+    for (const ConfinedKind kind : every_kind) {
+        const std::string said = said_by_confined_child(kind, input_fd, [] {
+            const pid_t pid = fork();
+            if (pid == 0)
+                _exit(0);
+            return pid < 0 ? std::to_string(errno) : "forked";
+        });
+        EXPECT_EQ(said, std::to_string(EPERM)) << name_of(kind);
+    }
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 // join and the crease rule: tables of files and what they must become.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -41,15 +44,21 @@ double angle_between(const Triple& a, const Triple& b)
     return std::acos(std::max(-1.0, std::min(1.0, dot / (la * lb)))) * 180 / 3.14159265358979323846;
 }
 
-// A file in a scratch folder, removed with it.
+// A file in a scratch folder, open for reading as the converter hands it over; removed with it.
 struct ScratchFile {
     std::string dir, path;
+    int fd = -1;
     explicit ScratchFile(const std::string& bytes, const char* name = "mesh")
         : dir(temporary_directory()), path(dir + "/" + name)
     {
         write_bytes(path, bytes);
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    ~ScratchFile() { remove_directory(dir); }
+    ~ScratchFile()
+    {
+        close(fd);
+        remove_directory(dir);
+    }
 };
 
 // ---- OBJ -------------------------------------------------------------------------------------
@@ -108,7 +117,7 @@ TEST(ObjFile, ReadsPositionsNormalsAndFacesAsTheFileIndexesThem)
         ScratchFile file(c.text, "m.obj");
         ConvertedMesh mesh;
         std::string reason;
-        const bool read = read_obj(file.path, mesh, reason);
+        const bool read = read_obj(file.fd, mesh, reason);
         EXPECT_EQ(read, c.reason.empty()) << c.name << ": " << reason;
         EXPECT_EQ(reason, c.reason) << c.name;
         if (!read)
@@ -131,7 +140,7 @@ TEST(ObjFile, CutsAPolygonKeepingItsWinding)
     ScratchFile file("v 0 0 0\nv 2 0 0\nv 2 1 0\nv 1 1 0\nv 1 2 0\nv 0 2 0\nf 1 2 3 4 5 6\n", "l.obj");
     ConvertedMesh mesh;
     std::string reason;
-    ASSERT_TRUE(read_obj(file.path, mesh, reason)) << reason;
+    ASSERT_TRUE(read_obj(file.fd, mesh, reason)) << reason;
     ASSERT_EQ(mesh.corner_vertices.size(), 12u);
     double area = 0;
     for (std::size_t t = 0; t < 4; ++t) {
@@ -161,7 +170,7 @@ TEST(ObjFile, ReadInPartsTheSameAsAlone)
     ScratchFile file(text, "grid.obj");
     ConvertedMesh mesh;
     std::string reason;
-    ASSERT_TRUE(read_obj(file.path, mesh, reason)) << reason;
+    ASSERT_TRUE(read_obj(file.fd, mesh, reason)) << reason;
     ASSERT_EQ(mesh.corner_vertices.size(), std::size_t(3 * (side - 1) * (side - 1)));
     for (std::size_t t = 0; t < mesh.corner_vertices.size() / 3; ++t) {
         const Triple a = position_of(mesh, 3 * t), b = position_of(mesh, 3 * t + 1), c = position_of(mesh, 3 * t + 2);
@@ -184,7 +193,7 @@ TEST(ObjFile, IsKnownByItsFirstRecordAlone)
     };
     for (const auto& c : cases) {
         ScratchFile file(c.text);
-        EXPECT_EQ(is_obj_text(file.path), c.obj) << c.text;
+        EXPECT_EQ(is_obj_text(file.fd), c.obj) << c.text;
     }
 }
 
@@ -281,10 +290,10 @@ TEST(PlyFile, ReadsTheVertexAndFaceElementsKeepingTheFilesIndex)
 {
     for (const PlyCase& c : ply_cases) {
         ScratchFile file(c.bytes, "m.ply");
-        EXPECT_TRUE(is_ply(file.path)) << c.name;
+        EXPECT_TRUE(is_ply(file.fd)) << c.name;
         ConvertedMesh mesh;
         std::string reason;
-        const bool read = read_ply(file.path, mesh, reason);
+        const bool read = read_ply(file.fd, mesh, reason);
         EXPECT_EQ(read, c.reason.empty()) << c.name << ": " << reason;
         EXPECT_EQ(reason, c.reason) << c.name;
         if (!read)
@@ -366,10 +375,10 @@ std::vector<Facet> sphere_facets(int rings, int sides)
 ConvertedMesh read_stl(const std::vector<Facet>& facets, FacetCounts& counts)
 {
     ScratchFile file(binary_stl(facets), "m.stl");
-    EXPECT_TRUE(is_binary_stl(file.path));
+    EXPECT_TRUE(is_binary_stl(file.fd));
     ConvertedMesh mesh;
     std::string reason;
-    EXPECT_TRUE(read_binary_stl(file.path, mesh, counts, reason)) << reason;
+    EXPECT_TRUE(read_binary_stl(file.fd, mesh, counts, reason)) << reason;
     make_crease_normals(mesh);
     return mesh;
 }
@@ -431,7 +440,7 @@ TEST(BinaryStl, IsKnownByItsLengthAsItsCountSaysIt)
     };
     for (const auto& c : cases) {
         ScratchFile file(c.bytes);
-        EXPECT_EQ(is_binary_stl(file.path), c.binary) << c.name;
+        EXPECT_EQ(is_binary_stl(file.fd), c.binary) << c.name;
     }
 }
 

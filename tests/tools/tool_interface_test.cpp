@@ -22,7 +22,9 @@ std::string confinement_line()
     if (abi > 0)
         landlock = "Landlock ABI " + std::to_string(abi) + " (files" + (abi >= 4 ? ", TCP" : "") +
                    (abi >= 6 ? ", signals, abstract sockets" : "") + ")";
-    return "confinement: no new privileges, seccomp filter, " + landlock + "\n";
+    const std::string capabilities =
+        geteuid() == 0 ? "no capabilities (all five sets, secure bits locked)" : "no capabilities";
+    return "confinement: no terminal, " + capabilities + ", no new privileges, seccomp allow-list, " + landlock + "\n";
 }
 
 TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
@@ -34,8 +36,8 @@ TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
         bool confines; // reads files it did not write
     } tools[] = {
         {"olvanta-convert", OLVANTA_CONVERT_PATH, "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n", true},
-        {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n", false},
-        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [--as-is] [GLUT OPTIONS] FILE\n", false},
+        {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "usage: olvanta-snapshot [OPTIONS] MESH OUT.png\n", true},
+        {"olvanta-open", OLVANTA_OPEN_PATH, "usage: olvanta-open [--as-is] [GLUT OPTIONS] FILE\n", true},
         {"olvanta-thumbnail", OLVANTA_THUMBNAIL_PATH, "usage: olvanta-thumbnail [-s SIZE] MESH OUT.png\n", true},
         {"olvanta-gen", OLVANTA_GENERATOR_PATH, "usage: olvanta-gen RINGS SIDES", false},
     };

@@ -4,21 +4,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <vector>
 
-#include "confine_to_reading.h"
+#include "confine/confined_child.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 const std::size_t block_bytes = std::size_t(1) << 20;
 
@@ -92,15 +89,29 @@ CopyOutcome copy_stream(int from, int into, std::uint64_t most_bytes, int second
 }
 
 // The stream's bytes are the input's: the process that reads them confines itself first, though
-// it only copies them into the memory file opened before it.
-[[noreturn]] void copy_confined(int from, int into, std::uint64_t most_bytes, int seconds, int outcome_fd, pid_t parent)
+// it only copies them into the memory file handed to it.
+struct CopyJob {
+    std::uint64_t most_bytes;
+    int seconds;
+};
+
+int copy_confined(void* context)
 {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(1);
-    confine_to_reading({});
-    const CopyOutcome outcome = copy_stream(from, into, most_bytes, seconds);
-    _exit(write(outcome_fd, &outcome, sizeof outcome) == ssize_t(sizeof outcome) ? 0 : 1);
+    const CopyJob& job = *static_cast<const CopyJob*>(context);
+    const CopyOutcome outcome = copy_stream(input_descriptor, output_descriptor, job.most_bytes, job.seconds);
+    return write(report_descriptor, &outcome, sizeof outcome) == ssize_t(sizeof outcome) ? 0 : 1;
+}
+
+// What the copying child said, if it is an outcome at all.
+CopyOutcome outcome_of(const std::string& said, Heard heard)
+{
+    CopyOutcome told{CopyEnd::failed, EIO};
+    if (heard != Heard::whole || said.size() != sizeof told)
+        return {heard == Heard::too_late ? CopyEnd::timed_out : CopyEnd::failed, EIO};
+    std::memcpy(&told, said.data(), sizeof told);
+    if (told.end != CopyEnd::whole && told.end != CopyEnd::too_large && told.end != CopyEnd::timed_out)
+        told = {CopyEnd::failed, told.error > 0 && told.error < 4096 ? told.error : EIO};
+    return told;
 }
 
 } // namespace
@@ -109,23 +120,17 @@ MemoryCopy copy_into_memory(int from, std::uint64_t most_bytes, int seconds)
 {
     MemoryCopy copy;
     copy.fd = memfd_create("olvanta-stream", MFD_CLOEXEC);
-    int outcome[2];
-    if (copy.fd < 0 || pipe2(outcome, O_CLOEXEC) != 0)
+    if (copy.fd < 0)
         return ended(copy, CopyEnd::failed, errno);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(outcome[0]);
-        copy_confined(from, copy.fd, most_bytes, seconds, outcome[1], parent);
-    }
-    const int error = errno;
-    close(outcome[1]);
-    CopyOutcome told{CopyEnd::failed, pid < 0 ? error : EIO};
-    if (pid > 0 && read(outcome[0], &told, sizeof told) != ssize_t(sizeof told))
-        told = {CopyEnd::failed, EIO};
-    close(outcome[0]);
-    if (pid > 0)
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+    CopyJob job{most_bytes, seconds};
+    ConfinedChild child = start_confined(ConfinedKind::reading, Handed{from, copy.fd, -1}, copy_confined, &job);
+    if (child.pid < 0)
+        return ended(copy, CopyEnd::failed, errno);
+    // The child keeps its own time; this one only makes sure a child that stops answering ends too.
+    const auto deadline = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds + 5) : Clock::time_point::max();
+    std::string said;
+    const Heard heard = hear(child, said, sizeof(CopyOutcome), deadline);
+    end_child(child);
+    const CopyOutcome told = outcome_of(said, heard);
     return ended(copy, told.end, told.error);
 }

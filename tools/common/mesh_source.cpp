@@ -12,11 +12,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 
-#include "confined_child.h"
+#include "confine/confined_child.h"
 #include "memory_copy.h"
+#include "mesh/mesh_reader.h"
 
 namespace {
 
@@ -82,32 +85,56 @@ int open_input(const std::string& path, const SourceOptions& options, MeshSource
 
 // In a child confined to reading the input: the file's bytes are parsed nowhere else. The
 // judgement comes back as the record's own bytes.
-std::string judgement_of(const std::string& name)
+int judge_confined(void*)
 {
-    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     FormJudgement judgement;
     judgement.in_viewers_form = false;
     struct stat info {};
-    if (fd >= 0 && fstat(fd, &info) == 0) {
+    if (descriptor_status(input_descriptor, info)) {
         const std::uint64_t size = std::uint64_t(std::max<off_t>(info.st_size, 0));
         const int parts = size < worth_parts ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-        judgement = judge_file(fd, size, parts);
+        judgement = judge_file(input_descriptor, size, parts);
     }
-    if (fd >= 0)
-        close(fd);
-    return std::string(reinterpret_cast<const char*>(&judgement), sizeof judgement);
+    return write(report_descriptor, &judgement, sizeof judgement) == ssize_t(sizeof judgement) ? 0 : 1;
+}
+
+// A judgement is read at a gigabyte a second or so; a child that takes far longer is stuck.
+Clock::time_point judgement_deadline(int fd)
+{
+    struct stat info {};
+    const std::uint64_t size = fstat(fd, &info) == 0 ? std::uint64_t(std::max<off_t>(info.st_size, 0)) : 0;
+    return Clock::now() + std::chrono::seconds(30 + size / (20 * mib));
+}
+
+// Only what a judgement can be: counts and bounds that fit the file, flags that are flags. A
+// judgement that claims the viewer's form wrongly can at most make the (confined) viewer read a
+// file in another form: warning lines, never more.
+bool believable(const FormJudgement& j)
+{
+    for (int k = 0; k < 3; ++k)
+        if (std::isnan(j.bounds.low[k]) || std::isnan(j.bounds.high[k]))
+            return false;
+    return j.error >= 0 && j.error < 4096;
 }
 
 // Not in the form when no confined child could judge: the converter, confined itself, reads it.
 FormJudgement judge_input(int fd)
 {
     FormJudgement judgement;
-    std::string answer;
-    if (inquire_confined(judgement_of, descriptor_name(fd), answer) && answer.size() == sizeof judgement)
-        std::memcpy(&judgement, answer.data(), sizeof judgement);
-    else
-        judgement.in_viewers_form = false;
-    return judgement;
+    judgement.in_viewers_form = false;
+    ConfinedChild child = start_confined(ConfinedKind::reading, Handed{fd, -1, -1}, judge_confined, nullptr);
+    if (child.pid < 0)
+        return judgement;
+    std::string said;
+    const Heard heard = hear(child, said, sizeof judgement, judgement_deadline(fd));
+    end_child(child);
+    FormJudgement told;
+    if (heard != Heard::whole || said.size() != sizeof told)
+        return judgement;
+    std::memcpy(&told, said.data(), sizeof told);
+    told.in_viewers_form = said[offsetof(FormJudgement, in_viewers_form)] == 1;
+    told.read_failed = said[offsetof(FormJudgement, read_failed)] == 1;
+    return believable(told) ? told : judgement;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // each entry gives a member's inflated size, in a zip64 extra field when it is too large for 32 bits.
 #include "archive_size.h"
 
+#include "mesh/mesh_reader.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,17 +86,13 @@ std::uint64_t archive_total(int fd, std::uint64_t file_size)
 
 } // namespace
 
-std::uint64_t inflated_size_of_archive(const std::string& path)
+std::uint64_t inflated_size_of_archive(int fd)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
     struct stat info {};
     std::vector<unsigned char> start;
     std::uint64_t total = 0;
-    if (fstat(fd, &info) == 0 && info.st_size >= off_t(end_record_size) && read_at(fd, 0, start, 4) &&
+    if (descriptor_status(fd, info) && info.st_size >= off_t(end_record_size) && read_at(fd, 0, start, 4) &&
         little_endian(start.data(), 4) == local_header)
         total = archive_total(fd, std::uint64_t(info.st_size));
-    close(fd);
     return total;
 }

@@ -4,8 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-// The sum of the members' inflated sizes; 0 when the file is no zip archive or its directory
-// cannot be read (the import library then refuses it itself).
-std::uint64_t inflated_size_of_archive(const std::string& path);
+// The sum of the members' inflated sizes; 0 when the file (read through `fd`) is no zip archive
+// or its directory cannot be read (the import library then refuses it itself).
+std::uint64_t inflated_size_of_archive(int fd);

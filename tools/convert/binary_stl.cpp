@@ -1,7 +1,6 @@
 // Little-endian floats and counts, as the format has them on every machine that writes it.
 #include "binary_stl.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,17 +13,18 @@
 #include <vector>
 
 #include "corner_join.h"
+#include "mesh/mesh_reader.h"
 
 namespace {
 
 const std::size_t header_bytes = 84, record_bytes = 50;
 
-// Reads up to `size` bytes at the file's offset; fewer only at its end.
+// Reads up to `size` bytes from the file's start; fewer only at its end.
 ssize_t read_fully(int fd, char* into, std::size_t size)
 {
     std::size_t got = 0;
     while (got < size) {
-        const ssize_t n = read(fd, into + got, size - got);
+        const ssize_t n = pread(fd, into + got, size - got, off_t(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -53,26 +53,18 @@ struct Opened {
     std::uint32_t count = 0;
 };
 
-// The file opened and its header read; fd is -1 when it is no binary STL or cannot be read.
-Opened open_binary_stl(const std::string& path)
+// The header read; fd is -1 when the file is no binary STL or cannot be read.
+Opened look_at_binary_stl(int fd)
 {
     Opened file;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
     char header[header_bytes];
-    if (fd < 0)
+    if (!descriptor_status(fd, info) || !S_ISREG(info.st_mode) || read_fully(fd, header, header_bytes) != ssize_t(header_bytes))
         return file;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || read_fully(fd, header, header_bytes) != ssize_t(header_bytes)) {
-        close(fd);
-        return file;
-    }
     file.count = count_in(header);
     file.size = std::uint64_t(info.st_size);
-    if (file.size != header_bytes + record_bytes * std::uint64_t(file.count)) {
-        close(fd);
-        return file;
-    }
-    file.fd = fd;
+    if (file.size == header_bytes + record_bytes * std::uint64_t(file.count))
+        file.fd = fd;
     return file;
 }
 
@@ -118,17 +110,14 @@ bool read_corner_positions(void* context, int thread, std::size_t first, std::si
 
 } // namespace
 
-bool is_binary_stl(const std::string& path)
+bool is_binary_stl(int fd)
 {
-    const Opened file = open_binary_stl(path);
-    if (file.fd >= 0)
-        close(file.fd);
-    return file.fd >= 0;
+    return look_at_binary_stl(fd).fd >= 0;
 }
 
-bool read_binary_stl(const std::string& path, ConvertedMesh& mesh, FacetCounts& facets, std::string& reason)
+bool read_binary_stl(int fd, ConvertedMesh& mesh, FacetCounts& facets, std::string& reason)
 {
-    const Opened file = open_binary_stl(path);
+    const Opened file = look_at_binary_stl(fd);
     if (file.fd < 0) {
         reason = "it is no longer a binary STL";
         return false;
@@ -137,7 +126,6 @@ bool read_binary_stl(const std::string& path, ConvertedMesh& mesh, FacetCounts& 
     Records records{file.fd, threads, std::vector<FacetCounts>(static_cast<std::size_t>(threads)),
                     std::vector<std::vector<char>>(static_cast<std::size_t>(threads)), 0};
     const bool read = join_by_position(3 * std::size_t(file.count), read_corner_positions, &records, threads, mesh);
-    close(file.fd);
     if (!read) {
         reason = records.error ? std::strerror(records.error)
                                : "the file is damaged (it ends within its " + std::to_string(file.count) + " triangles)";

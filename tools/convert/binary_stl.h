@@ -9,10 +9,10 @@
 #include "convert_mesh.h"
 #include "stl_facets.h"
 
-// Whether the file is a binary STL: exactly as long as its count says (as the import library
-// decides it too).
-bool is_binary_stl(const std::string& path);
+// Whether the file read through `fd` is a binary STL: exactly as long as its count says (as the
+// import library decides it too).
+bool is_binary_stl(int fd);
 
 // The triangles, their corners joined by position, without normals; the facet normals counted.
 // False with the reason when the file cannot be read or ends early.
-bool read_binary_stl(const std::string& path, ConvertedMesh& mesh, FacetCounts& facets, std::string& reason);
+bool read_binary_stl(int fd, ConvertedMesh& mesh, FacetCounts& facets, std::string& reason);

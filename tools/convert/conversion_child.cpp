@@ -5,7 +5,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,7 +17,7 @@
 #include "binary_stl.h"
 #include "obj_file.h"
 #include "ply_file.h"
-#include "confine_to_reading.h"
+#include "confine/confinement.h"
 #include "family_file.h"
 #include "family_mesh.h"
 #include "first_view.h"
@@ -56,7 +59,7 @@ void mark_out_of_memory()
 // cost the memory and the time a person waits.
 enum class OwnReader { none, binary_stl, obj, ply };
 
-OwnReader own_reader_for(const std::string& input)
+OwnReader own_reader_for(int input)
 {
     if (is_binary_stl(input))
         return OwnReader::binary_stl;
@@ -78,7 +81,7 @@ bool all_positions_finite(const ConvertedMesh& mesh)
 // An archive whose members inflate beyond the limit is refused before the library inflates them.
 bool archive_fits(const Conversion& c, std::string& reason)
 {
-    const std::uint64_t inflated = inflated_size_of_archive(c.options->input);
+    const std::uint64_t inflated = inflated_size_of_archive(input_descriptor);
     if (inflated <= c.memory_bytes)
         return true;
     reason = quoted(c.options->input) + " is too large: it inflates to " + std::to_string(inflated / mib) +
@@ -90,12 +93,12 @@ bool archive_fits(const Conversion& c, std::string& reason)
 bool import(const Conversion& c, ImportedMesh& imported, std::string& reason)
 {
     const std::string& input = c.options->input;
-    const OwnReader own = own_reader_for(input);
+    const OwnReader own = own_reader_for(input_descriptor);
     if (own != OwnReader::none) {
         imported.facet_normals = own == OwnReader::binary_stl;
-        const bool read = own == OwnReader::binary_stl ? read_binary_stl(input, imported.mesh, imported.facets, reason)
-                          : own == OwnReader::obj      ? read_obj(input, imported.mesh, reason)
-                                                       : read_ply(input, imported.mesh, reason);
+        const bool read = own == OwnReader::binary_stl ? read_binary_stl(input_descriptor, imported.mesh, imported.facets, reason)
+                          : own == OwnReader::obj      ? read_obj(input_descriptor, imported.mesh, reason)
+                                                       : read_ply(input_descriptor, imported.mesh, reason);
         if (!read)
             reason = "cannot read " + quoted(input) + " as a mesh: " + reason;
         else if (imported.mesh.corner_vertices.empty())
@@ -108,32 +111,41 @@ bool import(const Conversion& c, ImportedMesh& imported, std::string& reason)
     }
     if (!archive_fits(c, reason))
         return false;
-    std::string refused;
-    const bool imported_well = import_mesh(input, imported, reason, refused);
-    if (!refused.empty())
-        say(report_to, "refused: " + refused);
+    const bool imported_well = import_mesh(input, imported, reason);
     if (!imported_well && reason.find("std::bad_alloc") != std::string::npos)
         reason = ran_out_of_memory(input, false, c.memory_bytes);
     return imported_well;
 }
 
-bool write_mesh(const ConvertedMesh& mesh, const Conversion& c, std::string& reason)
+// The text goes straight into the output it was handed, which it may only append to; its
+// parent syncs and names it once it has seen the bytes are all there.
+bool write_mesh(const ConvertedMesh& mesh, std::uint64_t& bytes, std::string& reason)
 {
-    const StreamWriter text = [](std::FILE* out, const void* converted) {
-        return write_viewer_text(*static_cast<const ConvertedMesh*>(converted), out);
-    };
-    return write_output(*c.target, c.out_fd, text, &mesh, reason);
+    static char buffer[1 << 16];
+    std::FILE* out = fdopen(output_descriptor, "wb");
+    if (!out) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    setvbuf(out, buffer, _IOFBF, sizeof buffer);
+    errno = 0;
+    const bool written = write_viewer_text(mesh, out, &bytes) && std::fflush(out) == 0;
+    if (!written)
+        reason = std::strerror(errno ? errno : EIO);
+    std::fclose(out);
+    return written;
 }
 
 int write_and_count(const ConvertedMesh& mesh, const Conversion& c)
 {
     std::string reason;
-    if (!write_mesh(mesh, c, reason)) {
+    std::uint64_t bytes = 0;
+    if (!write_mesh(mesh, bytes, reason)) {
         say(report_to, "error cannot write " + quoted(c.target->named) + ": " + reason);
         return 1;
     }
-    say(report_to, "done " + std::to_string(mesh.vertices.size()) + " " +
-                       std::to_string(mesh.corner_vertices.size() / 3));
+    say(report_to, "done " + std::to_string(mesh.vertices.size()) + " " + std::to_string(mesh.corner_vertices.size() / 3) +
+                       " " + std::to_string(bytes));
     return 0;
 }
 
@@ -195,7 +207,7 @@ int convert_family(const Conversion& c)
     const std::string& input = c.options->input;
     FamilyMesh family;
     std::string reason;
-    if (!read_family_file(input, family, reason)) {
+    if (!read_family_file(input_descriptor, family, reason)) {
         say(report_to, "error cannot read " + quoted(input) + ": " + reason);
         return 1;
     }
@@ -219,18 +231,16 @@ int convert_family(const Conversion& c)
 
 } // namespace
 
-int convert_in_child(int report_fd, void* context)
+int convert_in_child(void* context)
 {
     const Conversion& c = *static_cast<const Conversion*>(context);
-    // Before the first byte of the input: whatever the file makes of the libraries, it can only
-    // read on and write through the descriptors it has.
-    confine_to_reading(input_and_its_folder(c.options->input));
+    const int report_fd = report_descriptor;
     report_to = report_fd;
     std::set_new_handler(mark_out_of_memory);
     say(report_fd, "importing");
     try {
         std::string damage;
-        const FileLook look = look_into_file(c.options->input, damage);
+        const FileLook look = look_into_file(input_descriptor, damage);
         if (look == FileLook::damaged_compression) {
             say(report_fd, "error cannot read " + quoted(c.options->input) + ": " + damage);
             return 1;

@@ -62,6 +62,9 @@ std::string failure_of(const ChildEnding& ending, const ConvertOptions& options,
         return gave_up(input, limits, imported);
     if (ending.how == ChildEnding::not_started)
         return std::string("cannot start the conversion: ") + std::strerror(errno);
+    if (ending.how == ChildEnding::said_too_much)
+        return "converting " + input + " failed: it said more than a conversion says (" +
+               std::to_string(longest_report / 1024) + " KiB)";
     if (out_of_memory && (ending.how == ChildEnding::signalled || error.empty()))
         return ran_out_of_memory(options.input, imported, limits.memory_bytes);
     if (ending.how == ChildEnding::signalled)

@@ -2,6 +2,7 @@
 // has none, and the text written so that it reads back as the same floats.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,5 +20,5 @@ struct ConvertedMesh {
 // A vertex without a normal gets the area-weighted mean of its triangles' normals.
 void complete_normals(ConvertedMesh& mesh);
 
-// Normals are written at unit length.
-bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out);
+// Normals are written at unit length. `bytes`, when given, counts what was written.
+bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out, std::uint64_t* bytes = nullptr);

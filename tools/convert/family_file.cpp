@@ -1,6 +1,8 @@
 // zlib reads a plain file as it is and inflates a gzip-compressed one, in the same calls.
 #include "family_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -20,14 +22,19 @@ const unsigned look_bytes = 64u << 10;
 // Below this a second thread costs more than it saves.
 const std::size_t text_worth_a_thread = 4u << 20;
 
-gzFile open_for_reading(const std::string& path, std::string& reason)
+// zlib reads from a descriptor of its own, from the file's start, and closes it when done.
+gzFile open_for_reading(int fd, std::string& reason)
 {
     errno = 0;
-    gzFile file = gzopen(path.c_str(), "rb");
-    if (!file)
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    gzFile file = own < 0 || lseek(own, 0, SEEK_SET) != 0 ? nullptr : gzdopen(own, "rb");
+    if (!file) {
         reason = errno ? std::strerror(errno) : "out of memory";
-    else
+        if (own >= 0)
+            close(own);
+    } else {
         gzbuffer(file, piece_bytes);
+    }
     return file;
 }
 
@@ -36,21 +43,21 @@ std::string damaged(const char* why)
     return std::string("the compressed text is damaged (") + (why ? why : "no reason given") + ")";
 }
 
-// zlib's message names the file first; the reason is what follows.
-std::string without_the_path(const std::string& message, const std::string& path)
+// zlib's message names the file first (by descriptor, "<fd:N>"); the reason is what follows.
+std::string without_the_name(const std::string& message)
 {
-    const std::string named = path + ": ";
-    return message.compare(0, named.size(), named) == 0 ? message.substr(named.size()) : message;
+    const std::size_t named = message.find(": ");
+    return named != std::string::npos && message.rfind("<fd:", 0) == 0 ? message.substr(named + 2) : message;
 }
 
-bool failed(gzFile file, const std::string& path, std::string& reason)
+bool failed(gzFile file, std::string& reason)
 {
     int code = Z_OK;
     const char* message = gzerror(file, &code);
     if (code == Z_BUF_ERROR)
         reason = "the compressed text ends early";
     else if (code == Z_DATA_ERROR)
-        reason = damaged(without_the_path(message, path).c_str());
+        reason = damaged(without_the_name(message).c_str());
     else if (code != Z_OK)
         reason = code == Z_ERRNO ? std::strerror(errno) : message;
     return code != Z_OK;
@@ -80,13 +87,11 @@ std::vector<char> inflated_start(std::vector<unsigned char>& compressed, std::st
     return text;
 }
 
-std::vector<unsigned char> raw_start(const std::string& path)
+std::vector<unsigned char> raw_start(int fd)
 {
     std::vector<unsigned char> start(look_bytes);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    start.resize(file ? std::fread(start.data(), 1, start.size(), file) : 0);
-    if (file)
-        std::fclose(file);
+    const ssize_t got = pread(fd, start.data(), start.size(), 0);
+    start.resize(got > 0 ? std::size_t(got) : 0);
     return start;
 }
 
@@ -113,9 +118,9 @@ bool make_room(Text& text, std::size_t more)
 
 } // namespace
 
-FileLook look_into_file(const std::string& path, std::string& reason)
+FileLook look_into_file(int fd, std::string& reason)
 {
-    std::vector<unsigned char> raw = raw_start(path);
+    std::vector<unsigned char> raw = raw_start(fd);
     if (!is_gzip(raw))
         return begins_family_text(reinterpret_cast<const char*>(raw.data()),
                                   reinterpret_cast<const char*>(raw.data() + raw.size()))
@@ -127,9 +132,9 @@ FileLook look_into_file(const std::string& path, std::string& reason)
     return begins_family_text(text.data(), text.data() + text.size()) ? FileLook::family : FileLook::other;
 }
 
-bool read_family_file(const std::string& path, FamilyMesh& mesh, std::string& reason)
+bool read_family_file(int fd, FamilyMesh& mesh, std::string& reason)
 {
-    gzFile file = open_for_reading(path, reason);
+    gzFile file = open_for_reading(fd, reason);
     if (!file)
         return false;
     Text text;
@@ -142,7 +147,7 @@ bool read_family_file(const std::string& path, FamilyMesh& mesh, std::string& re
         got = gzread(file, text.bytes.get() + text.size, piece_bytes * 16);
         text.size += std::size_t(std::max(got, 0));
     } while (got > 0);
-    const bool read_whole = !failed(file, path, reason);
+    const bool read_whole = !failed(file, reason);
     gzclose(file);
     const unsigned cores = std::thread::hardware_concurrency();
     const int parts = text.size < text_worth_a_thread ? 1 : int(std::max(1u, std::min(cores, 8u)));

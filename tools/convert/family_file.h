@@ -12,11 +12,11 @@ enum class FileLook {
     damaged_compression // gzip-compressed, but not one byte of it inflates
 };
 
-// What the file's first record is, after blank lines and "#" comments; a gzip-compressed file
+// What the file (read through `fd`, from its start) holds first, after blank lines and "#" comments; a gzip-compressed file
 // is looked into as far as it inflates, so damage further on does not hide what it is. The
 // reason is set for damaged_compression.
-FileLook look_into_file(const std::string& path, std::string& reason);
+FileLook look_into_file(int fd, std::string& reason);
 
 // False with the reason when the file cannot be read or inflated to its end; a damaged
 // compressed text is named as such, with zlib's reason.
-bool read_family_file(const std::string& path, FamilyMesh& mesh, std::string& reason);
+bool read_family_file(int fd, FamilyMesh& mesh, std::string& reason);

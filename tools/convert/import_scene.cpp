@@ -6,12 +6,15 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "confined_files.h"
+#include "companion_files.h"
+#include "confine/confinement.h"
 #include "corner_join.h"
 
 namespace {
@@ -215,14 +218,11 @@ bool take_triangles(const aiScene* scene, const std::string& path, ImportedMesh&
 }
 
 // A text STL begins with "solid", after any blanks: the import library knows it so.
-bool starts_as_text_stl(const std::string& path)
+bool starts_as_text_stl(int fd)
 {
     char start[64] = {};
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in)
-        return false;
-    const std::size_t got = std::fread(start, 1, sizeof start - 1, in);
-    std::fclose(in);
+    const ssize_t read = pread(fd, start, sizeof start - 1, 0);
+    const std::size_t got = read > 0 ? std::size_t(read) : 0;
     std::size_t at = 0;
     while (at < got && start[at] != '\0' && std::strchr(" \t\r\n", start[at]))
         ++at;
@@ -231,20 +231,15 @@ bool starts_as_text_stl(const std::string& path)
 
 } // namespace
 
-bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& reason, std::string& refused)
+bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& reason)
 {
-    imported.facet_normals = starts_as_text_stl(path);
-    Confinement confinement;
-    if (!confine_to_input(path, confinement, reason)) {
-        reason = "cannot read '" + path + "': " + reason;
-        return false;
-    }
-    aiFileIO files = confined_file_io(confinement);
+    imported.facet_normals = starts_as_text_stl(input_descriptor);
+    CompanionAsking asking{path};
+    aiFileIO files = companion_file_io(asking);
     keep_the_librarys_errors();
     const aiScene* scene = aiImportFileEx(path.c_str(), 0, &files);
-    refused = confinement.refused;
     if (!scene) {
-        reason = unreadable(path, refused.empty() ? aiGetErrorString() : "it names " + refused + "; it was not opened");
+        reason = unreadable(path, aiGetErrorString());
         return false;
     }
     return take_triangles(scene, path, imported, reason);

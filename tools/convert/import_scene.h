@@ -16,12 +16,12 @@ struct ImportedMesh {
     FacetCounts facets;         // for an STL
 };
 
-// Every triangle of every mesh of the file. A mesh whose triangles share vertices keeps its own
-// index; the corners of one that does not are joined by position and normal. False, with a
-// message that names the file, when the library cannot read it, the scene it gives is damaged,
-// or it holds no usable triangles. `refused`: the first file the input names that was not opened
-// (outside its folder, or not a regular file), and why; empty when there was none.
-bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& reason, std::string& refused);
+// Every triangle of every mesh of the file, read on input_descriptor (`path` is its name, for the
+// library's sake and the messages'). A mesh whose triangles share vertices keeps its own index;
+// the corners of one that does not are joined by position and normal. False, with a message that
+// names the file, when the library cannot read it, the scene it gives is damaged, or it holds no
+// usable triangles.
+bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& reason);
 
 // What is wrong with a scene before any post-processing touches it: empty when nothing is. The
 // walk is iterative, so a node graph that loops or runs deep cannot exhaust the stack.

@@ -1,53 +1,27 @@
-// A child process under an address-space limit and a deadline. The parent only reads the child's
-// report and waits; past the deadline it ends the child.
+// The parent only listens, answers requests for companion files and waits: every round of its
+// loop looks at the deadline first, however much the child says, and stops listening past the
+// report's bound.
 #include "isolated_run.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
-#include <chrono>
 #include <cstdio>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The child speaks only through its report: what a crashing library prints goes nowhere. Built
-// with the sanitizers, the child keeps its standard error, where their reports go.
-void silence_output()
-{
-    const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(nowhere, STDOUT_FILENO);
-#ifndef OLVANTA_SANITIZED
-    dup2(nowhere, STDERR_FILENO);
-#endif
-}
-
-// A crash in the import library leaves no core file in whatever folder the converter runs in:
-// a thumbnail host would collect one for every hostile file.
-void leave_no_core()
-{
-    const rlimit none{0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-}
-
-// Should the parent be killed before it can end the child, the child ends with it; and it never
-// works longer than the deadline allows, whoever watches it.
-void end_with_parent(pid_t parent, int seconds)
-{
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(1);
-    const rlimit work{rlim_t(seconds) + 1, rlim_t(seconds) + 1};
-    setrlimit(RLIMIT_CPU, &work);
-}
+struct Preparing {
+    ConfinedWork work;
+    void* context;
+    Limits limits;
+};
 
 // The address space the child may take. The sanitizers reserve terabytes of it before main, so
 // built with them the limit counts from what the child has already taken.
@@ -64,89 +38,116 @@ rlim_t address_space_limit(std::uint64_t memory_bytes)
     return rlim_t(memory_bytes + taken_pages * std::uint64_t(sysconf(_SC_PAGESIZE)));
 }
 
-[[noreturn]] void run_child(IsolatedWork work, void* context, const Limits& limits, int report_fd, pid_t parent)
+// Before it is shut in: it never works longer than the deadline allows, whoever watches it;
+// leaves no core file in whatever folder the converter runs in (a thumbnail host would collect
+// one for every hostile file); and a full disk or a reader gone is an error to say, not a death.
+bool set_limits(void* context)
 {
-    end_with_parent(parent, limits.seconds);
-    leave_no_core();
-    silence_output();
-    const rlim_t most = address_space_limit(limits.memory_bytes);
+    const Preparing& p = *static_cast<const Preparing*>(context);
+    const rlimit work{rlim_t(p.limits.seconds) + 1, rlim_t(p.limits.seconds) + 1};
+    setrlimit(RLIMIT_CPU, &work);
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    const rlim_t most = address_space_limit(p.limits.memory_bytes);
     const rlimit memory{most, most};
     setrlimit(RLIMIT_AS, &memory);
-    // A full disk or a reader that went away is an error to report, not a reason to die.
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
-    const int status = work(report_fd, context);
-    std::fflush(nullptr);
-    _exit(status);
+    return true;
 }
 
-void read_available(int fd, std::string& into)
+int run_work(void* context)
 {
-    char block[4096];
-    for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got > 0)
-            into.append(block, std::size_t(got));
-        else if (!(got < 0 && errno == EINTR))
-            return;
-    }
+    const Preparing& p = *static_cast<const Preparing*>(context);
+    return p.work(p.context);
 }
 
 ChildEnding ending_of(int status, std::string report)
 {
     ChildEnding ending;
     ending.report = std::move(report);
-    if (WIFEXITED(status)) {
-        ending.how = ChildEnding::exited;
-        ending.status = WEXITSTATUS(status);
-    } else {
+    if (status >= 128) {
         ending.how = ChildEnding::signalled;
-        ending.status = WTERMSIG(status);
+        ending.status = status - 128;
+    } else {
+        ending.how = ChildEnding::exited;
+        ending.status = status;
     }
+    return ending;
+}
+
+ChildEnding cut_short(ConfinedChild& child, ChildEnding::How how, std::string report)
+{
+    end_child(child);
+    ChildEnding ending;
+    ending.how = how;
+    ending.report = std::move(report);
     return ending;
 }
 
 } // namespace
 
-ChildEnding run_isolated(IsolatedWork work, void* context, const Limits& limits)
+ChildEnding run_isolated(ConfinedWork work, void* context, const Limits& limits, int input, int output,
+                         CompanionOpening& companions)
 {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
+    int broker[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, broker) != 0)
         return ChildEnding{};
     std::fflush(nullptr);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(report[0]);
-        close(report[1]);
+    Preparing preparing{work, context, limits};
+    ConfinedChild child = start_confined(ConfinedKind::converting, Handed{input, output, broker[1]}, run_work,
+                                         &preparing, set_limits);
+    close(broker[1]);
+    if (child.pid < 0) {
+        close(broker[0]);
         return ChildEnding{};
     }
-    if (pid == 0) {
-        close(report[0]);
-        run_child(work, context, limits, report[1], parent);
-    }
-    close(report[1]);
-    fcntl(report[0], F_SETFL, O_NONBLOCK);
     const auto deadline = Clock::now() + std::chrono::seconds(limits.seconds);
     std::string said;
-    for (;;) {
-        pollfd waiting{report[0], POLLIN, 0};
-        poll(&waiting, 1, 100);
-        read_available(report[0], said);
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            read_available(report[0], said);
-            close(report[0]);
-            return ending_of(status, said);
-        }
+    int asking = broker[0];
+    while (child.report >= 0) {
         if (Clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            close(report[0]);
-            ChildEnding ending;
-            ending.how = ChildEnding::timed_out;
-            ending.report = said;
-            return ending;
+            if (asking >= 0)
+                close(asking);
+            return cut_short(child, ChildEnding::timed_out, said);
         }
+        pollfd waiting[3] = {{child.report, POLLIN, 0}, {child.chatter, POLLIN, 0}, {asking, POLLIN, 0}};
+        poll(waiting, 3, 100);
+        if (waiting[1].revents && !take_what_is_there(child.chatter, nullptr, 0)) {
+            close(child.chatter);
+            child.chatter = -1;
+        }
+        if (waiting[2].revents && !answer_companion_request(asking, companions)) {
+            close(asking);
+            asking = -1;
+        }
+        if (!waiting[0].revents)
+            continue;
+        const bool more = take_what_is_there(child.report, &said, longest_report - std::min(longest_report, said.size()));
+        if (said.size() > longest_report) {
+            if (asking >= 0)
+                close(asking);
+            said.resize(longest_report);
+            return cut_short(child, ChildEnding::said_too_much, said);
+        }
+        if (!more) {
+            close(child.report);
+            child.report = -1;
+        }
+    }
+    if (asking >= 0)
+        close(asking);
+    // The report has ended: the child is ending too, unless it holds on, which the deadline ends.
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(child.pid, &status, WNOHANG);
+        if (ended == child.pid) {
+            child.pid = -1;
+            end_child(child);
+            return ending_of(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), said);
+        }
+        if (Clock::now() >= deadline)
+            return cut_short(child, ChildEnding::timed_out, said);
+        usleep(2000);
     }
 }

@@ -1,9 +1,14 @@
-// Running a piece of work in a child process with limits on its memory and its time, so that a
-// crash or a runaway inside it cannot take the caller down.
+// Running the import in a child process that confines itself first, with limits on its memory
+// and its time, so that a crash, a runaway or a hostile file inside it cannot take the caller
+// down. The caller listens to it within bounds and opens, on its behalf, the files its input
+// names.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "companion_files.h"
+#include "confine/confined_child.h"
 
 struct Limits {
     std::uint64_t memory_bytes; // address space the child may take
@@ -11,13 +16,15 @@ struct Limits {
 };
 
 struct ChildEnding {
-    enum How { exited, signalled, timed_out, not_started } how = not_started;
+    enum How { exited, signalled, timed_out, said_too_much, not_started } how = not_started;
     int status = 0;     // exit status, or the signal that ended it
-    std::string report; // everything the child wrote on its report pipe
+    std::string report; // everything the child wrote on its report, up to the bound
 };
 
-// `work` runs in the child; it writes what it has to say to `report_fd` and returns the child's
-// exit status.
-using IsolatedWork = int (*)(int report_fd, void* context);
+// The most a child may say on its report: its lines are few and short.
+const std::size_t longest_report = 64 * 1024;
 
-ChildEnding run_isolated(IsolatedWork work, void* context, const Limits& limits);
+// `work` runs in the child, confined, handed `input` and `output`; it writes what it has to say
+// on report_descriptor and returns its exit status.
+ChildEnding run_isolated(ConfinedWork work, void* context, const Limits& limits, int input, int output,
+                         CompanionOpening& companions);

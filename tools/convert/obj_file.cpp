@@ -4,7 +4,6 @@
 // numbers become places in the whole file, and each (position, normal) pair becomes a vertex.
 #include "obj_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "mesh/mesh_reader.h"
 #include "triangulate.h"
 
 namespace {
@@ -444,14 +444,10 @@ void make_mesh(const WholeFile& whole, ConvertedMesh& mesh)
 
 } // namespace
 
-bool is_obj_text(const std::string& path)
+bool is_obj_text(int fd)
 {
     char text[4096];
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const ssize_t got = read(fd, text, sizeof text);
-    close(fd);
+    const ssize_t got = pread(fd, text, sizeof text, 0);
     const char* at = text;
     const char* const end = text + std::max<ssize_t>(got, 0);
     for (;;) {
@@ -479,19 +475,15 @@ bool is_obj_text(const std::string& path)
     return false;
 }
 
-bool read_obj(const std::string& path, ConvertedMesh& mesh, std::string& reason)
+bool read_obj(int fd, ConvertedMesh& mesh, std::string& reason)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0) {
+    if (!descriptor_status(fd, info)) {
         reason = std::strerror(errno);
-        if (fd >= 0)
-            close(fd);
         return false;
     }
     std::vector<Part> parts = parts_of(fd, std::uint64_t(std::max<off_t>(info.st_size, 0)));
     read_parts(fd, parts);
-    close(fd);
     std::uint64_t lines_before = 0;
     for (const Part& p : parts) {
         if (p.error) {

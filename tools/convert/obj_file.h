@@ -15,11 +15,11 @@
 
 #include "convert_mesh.h"
 
-// Whether the file is an OBJ: its first line that is neither blank nor a "#" comment begins with
+// Whether the file read through `fd` is an OBJ: its first line that is neither blank nor a "#" comment begins with
 // one of the format's keywords.
-bool is_obj_text(const std::string& path);
+bool is_obj_text(int fd);
 
 // The mesh, vertices without a usable normal ("vn" missing, zero or not finite) left for the
 // converter to make. False with the reason when the file cannot be read, a face names a position
 // or normal the file does not have, or a line is not in its keyword's form.
-bool read_obj(const std::string& path, ConvertedMesh& mesh, std::string& reason);
+bool read_obj(int fd, ConvertedMesh& mesh, std::string& reason);

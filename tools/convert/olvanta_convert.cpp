@@ -4,6 +4,7 @@
 // crash the converter or make it run away; every input ends in success or in one line that
 // names the file and the reason. The child confines itself before it reads a byte of the input;
 // this process only looks at names and renames.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +14,8 @@
 #include <string>
 
 #include "cleanup_on_signal.h"
-#include "confine_to_reading.h"
+#include "companion_files.h"
+#include "confine/confinement.h"
 #include "conversion_child.h"
 #include "conversion_failure.h"
 #include "conversion_limits.h"
@@ -109,7 +111,8 @@ void say_what_was_lost(const ChildEnding& ending, const ConvertOptions& options)
 }
 
 // The counts and the hint go to standard output, unless the mesh itself went there.
-void say_success(const ChildEnding& ending, const ConvertOptions& options, const OutputTarget& target)
+void say_success(const ChildEnding& ending, const ConvertOptions& options, const OutputTarget& target,
+                 const std::string& refused)
 {
     std::FILE* const to = output_is_open_as(target, STDOUT_FILENO) ? stderr : stdout;
     unsigned long vertices = 0, faces = 0;
@@ -122,35 +125,94 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     if (!fitted.empty())
         std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", fitted.c_str());
     say_what_was_lost(ending, options);
-    const std::string refused = last_line_starting(ending.report, "refused: ");
     if (!refused.empty())
         std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n", quoted(options.input).c_str(),
                      refused.c_str());
 }
 
-int convert(const ConvertOptions& options)
+// The size of a regular file the text goes into, before; -1 for anything else.
+long long size_of_regular(int fd)
 {
     struct stat info {};
-    if (stat(options.input.c_str(), &info) != 0)
-        return fail("cannot read " + quoted(options.input) + ": " + std::strerror(errno));
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? (long long)info.st_size : -1;
+}
+
+// Success needs proof: the child says how many bytes it wrote, and a file must have grown by
+// exactly those, no more (a file made sparse, or padded) and no fewer (nothing written at all).
+// The count must also fit the counts of vertices and faces, every line between its shortest
+// and its longest. Into a pipe or a device nothing can be seen from here: the reader downstream
+// reads whatever comes, within its own bounds.
+std::string unproven(const ChildEnding& ending, int out_fd, long long size_before)
+{
+    unsigned long long vertices = 0, faces = 0, bytes = 0;
+    if (std::sscanf(last_line_starting(ending.report, "done ").c_str(), "%llu %llu %llu", &vertices, &faces, &bytes) != 3)
+        return "its count of what it wrote";
+    const unsigned long long shortest = 33 * vertices + 13 * faces, longest = 200 * vertices + 100 * faces;
+    if (vertices > (1ull << 40) || faces > (1ull << 40) || bytes < shortest || bytes > longest)
+        return "a count of what it wrote that its vertices and faces cannot have made";
+    if (size_before >= 0 && size_of_regular(out_fd) != size_before + (long long)bytes)
+        return "the output, which is not as long as what it says it wrote";
+    return "";
+}
+
+// A conversion that failed because a file the input names was not opened says so.
+std::string failure_with_refusal(const ChildEnding& ending, const ConvertOptions& options, const Limits& limits,
+                                 const std::string& refused)
+{
+    const std::string failure = failure_of(ending, options, limits);
+    const std::string unreadable = "cannot read " + quoted(options.input) + " as a mesh: ";
+    if (!refused.empty() && failure.rfind(unreadable, 0) == 0)
+        return unreadable + "it names " + refused + "; it was not opened";
+    return failure;
+}
+
+int convert(const ConvertOptions& options)
+{
+    // Not waiting on a FIFO: it is refused below, unread.
+    const int input = open(options.input.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat info {};
+    if (input < 0 || fstat(input, &info) != 0) {
+        const std::string failure = "cannot read " + quoted(options.input) + ": " + std::strerror(errno);
+        if (input >= 0)
+            close(input);
+        return fail(failure);
+    }
+    fcntl(input, F_SETFL, 0);
     OutputTarget target;
-    if (const std::string unusable = unusable_names(options, info, target); !unusable.empty())
+    if (const std::string unusable = unusable_names(options, info, target); !unusable.empty()) {
+        close(input);
         return fail(unusable);
+    }
     std::string reason;
     const int out_fd = open_output(target, "olvanta-convert", reason);
-    if (out_fd < 0)
+    if (out_fd < 0) {
+        close(input);
         return fail("cannot write " + quoted(options.output) + ": " + reason);
+    }
     const Limits limits = limits_for(std::uint64_t(info.st_size), options);
-    Conversion conversion{&options, &target, out_fd, limits.memory_bytes};
-    const ChildEnding ending = run_isolated(convert_in_child, &conversion, limits);
+    Conversion conversion{&options, &target, limits.memory_bytes};
+    CompanionOpening companions = companion_opening_for(options.input);
+    const long long size_before = size_of_regular(out_fd);
+    const ChildEnding ending = run_isolated(convert_in_child, &conversion, limits, input, out_fd, companions);
+    close(input);
+    close_companion_opening(companions);
     if (ending.how != ChildEnding::exited || ending.status != 0 || last_line_starting(ending.report, "done ").empty()) {
         discard_output(target, out_fd);
         say_what_was_lost(ending, options);
-        return fail(failure_of(ending, options, limits));
+        return fail(failure_with_refusal(ending, options, limits, companions.refused));
+    }
+    if (const std::string missing = unproven(ending, out_fd, size_before); !missing.empty()) {
+        discard_output(target, out_fd);
+        return fail("converting " + quoted(options.input) + " failed: the conversion gave no proof of its work (" + missing + ")");
+    }
+    if ((target.kind == OutputKind::replaced || target.kind == OutputKind::filled) && fsync(out_fd) != 0) {
+        reason = std::strerror(errno);
+        discard_output(target, out_fd);
+        return fail("cannot write " + quoted(options.output) + ": " + reason);
     }
     if (!finish_output(target, out_fd, reason))
         return fail("cannot write " + quoted(options.output) + ": " + reason);
-    say_success(ending, options, target);
+    say_success(ending, options, target, companions.refused);
     return 0;
 }
 
@@ -170,7 +232,7 @@ int main(int argc, char** argv)
     }
     if (options.version) {
         std::printf("olvanta-convert %s\nconfinement: %s\n", OLVANTA_VERSION,
-                    describe_confinement(confinement_on_offer()).c_str());
+                    describe_confinement(confinement_on_offer(ConfinedKind::converting)).c_str());
         return 0;
     }
     clean_up_on_signals();

@@ -3,7 +3,6 @@
 // the format lets them come before the vertices they name.
 #include "ply_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <sstream>
 #include <vector>
 
+#include "mesh/mesh_reader.h"
 #include "triangulate.h"
 
 namespace {
@@ -495,29 +495,20 @@ bool read_body(Reading& r, std::string& reason)
 
 } // namespace
 
-bool is_ply(const std::string& path)
+bool is_ply(int fd)
 {
     char start[5] = {};
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const ssize_t got = read(fd, start, sizeof start);
-    close(fd);
+    const ssize_t got = pread(fd, start, sizeof start, 0);
     return got >= 4 && std::memcmp(start, "ply", 3) == 0 && (start[3] == '\n' || (got == 5 && start[3] == '\r' && start[4] == '\n'));
 }
 
-bool read_ply(const std::string& path, ConvertedMesh& mesh, std::string& reason)
+bool read_ply(int fd, ConvertedMesh& mesh, std::string& reason)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
     Header header;
     bool read = read_header(fd, header, reason);
     if (read) {
         struct stat info {};
-        const std::uint64_t size = fstat(fd, &info) == 0 ? std::uint64_t(std::max<off_t>(info.st_size, 0)) : 0;
+        const std::uint64_t size = descriptor_status(fd, info) ? std::uint64_t(std::max<off_t>(info.st_size, 0)) : 0;
         Reading r{header, Body{}, size > header.body_start ? size - header.body_start : 0,
                   (header.encoding == Encoding::big_endian) == host_is_little_endian(), {}, {}, {}, {}, {}, 0};
         r.body.fd = fd;
@@ -529,6 +520,5 @@ bool read_ply(const std::string& path, ConvertedMesh& mesh, std::string& reason)
             read = make_triangles(r, mesh, reason);
         }
     }
-    close(fd);
     return read;
 }

@@ -11,9 +11,9 @@
 
 #include "convert_mesh.h"
 
-// Whether the file begins as a PLY does: "ply" on a line of its own.
-bool is_ply(const std::string& path);
+// Whether the file read through `fd` begins as a PLY does: "ply" on a line of its own.
+bool is_ply(int fd);
 
 // False with the reason when the file cannot be read, its header is not a PLY header it can
 // follow, it ends early, or a face names a vertex it does not have.
-bool read_ply(const std::string& path, ConvertedMesh& mesh, std::string& reason);
+bool read_ply(int fd, ConvertedMesh& mesh, std::string& reason);

@@ -119,6 +119,7 @@ struct Writing {
     const ConvertedMesh& mesh;
     Formatter format;
     std::size_t records, blocks;
+    std::uint64_t bytes = 0;
     std::vector<Block> ring;
     std::vector<std::size_t> formatted; // per ring place: one past the block it holds, 0 none
     std::mutex lock;
@@ -153,6 +154,7 @@ void write_blocks(Writing& w, std::FILE* out)
         held.unlock();
         const Block& block = w.ring[b % blocks_ahead];
         std::fwrite(block.text.get(), 1, block.used, out);
+        w.bytes += block.used;
         start_writing_back(out);
         held.lock();
         w.written = b + 1;
@@ -160,9 +162,9 @@ void write_blocks(Writing& w, std::FILE* out)
     }
 }
 
-void write_records(const ConvertedMesh& mesh, std::size_t records, Formatter format, std::FILE* out)
+std::uint64_t write_records(const ConvertedMesh& mesh, std::size_t records, Formatter format, std::FILE* out)
 {
-    Writing w{mesh, format, records, (records + records_per_block - 1) / records_per_block,
+    Writing w{mesh, format, records, (records + records_per_block - 1) / records_per_block, 0,
               std::vector<Block>(blocks_ahead), std::vector<std::size_t>(blocks_ahead, 0), {}, {}, 0, 0};
     std::vector<std::thread> formatters;
     for (int t = 0; t < formatting_threads; ++t) {
@@ -175,18 +177,22 @@ void write_records(const ConvertedMesh& mesh, std::size_t records, Formatter for
         for (std::size_t b = 0; b < w.blocks; ++b) {
             format(mesh, b * records_per_block, std::min(records, (b + 1) * records_per_block), w.ring[0]);
             std::fwrite(w.ring[0].text.get(), 1, w.ring[0].used, out);
+            w.bytes += w.ring[0].used;
         }
     else
         write_blocks(w, out);
     for (std::thread& t : formatters)
         t.join();
+    return w.bytes;
 }
 
 } // namespace
 
-bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out)
+bool write_viewer_text(const ConvertedMesh& mesh, std::FILE* out, std::uint64_t* bytes)
 {
-    write_records(mesh, mesh.vertices.size(), format_vertices, out);
-    write_records(mesh, mesh.corner_vertices.size() / 3, format_faces, out);
+    const std::uint64_t written = write_records(mesh, mesh.vertices.size(), format_vertices, out) +
+                                  write_records(mesh, mesh.corner_vertices.size() / 3, format_faces, out);
+    if (bytes)
+        *bytes = written;
     return !std::ferror(out);
 }

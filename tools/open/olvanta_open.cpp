@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "confine/confinement.h"
 #include "desktop_notice.h"
 #include "mesh_source.h"
 #include "olvanta_version.h"
@@ -50,7 +51,11 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.help || options.version) {
-        options.help ? std::fputs(open_usage, stdout) : std::printf("olvanta-open %s\n", OLVANTA_VERSION);
+        if (options.help)
+            std::fputs(open_usage, stdout);
+        else
+            std::printf("olvanta-open %s\nconfinement: %s\n", OLVANTA_VERSION,
+                        describe_confinement(confinement_on_offer(ConfinedKind::reading)).c_str());
         return 0;
     }
     const bool for_a_notice = !isatty(STDERR_FILENO);

@@ -24,6 +24,8 @@
 #include "cleanup_on_signal.h"
 #include "fitting_words.h"
 #include "mesh/reading_report.h"
+#include "confine/confinement.h"
+#include "mesh/confined_reading.h"
 #include "olvanta_version.h"
 #include "mesh_source.h"
 #include "output_target.h"
@@ -112,7 +114,7 @@ bool read_within(const std::string& path, int seconds, ReadReport& report)
 {
     const auto reading = std::make_shared<Reading>();
     std::thread([reading, path] {
-        ReadReport read = read_mesh_file(path, mesh_store);
+        ReadReport read = read_mesh_file_confined(path, mesh_store);
         const std::lock_guard<std::mutex> lock(reading->mutex);
         reading->report = read;
         reading->done = true;
@@ -241,7 +243,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options.version) {
-        std::printf("olvanta-snapshot %s\n", OLVANTA_VERSION);
+        std::printf("olvanta-snapshot %s\nconfinement: %s\n", OLVANTA_VERSION,
+                    describe_confinement(confinement_on_offer(ConfinedKind::reading)).c_str());
         return 0;
     }
     if (options.can_open_display)

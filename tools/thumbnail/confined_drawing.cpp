@@ -1,23 +1,19 @@
-// The child that read the file's start for the converter's decision, kept confined, is the one
-// that draws; only where no decision was made is a new child confined for it. It says why it
-// made no picture, after 'r' for the reading and 'd' for the rest: the parent names a reading's
-// failure before the converter's, and a drawing's after it.
+// The child says first whether it has a picture: 'p' and the pixels, 'r' and why the reading
+// failed, or 'd' and why the drawing did. The parent names a reading's failure before the
+// converter's, and a drawing's after it.
 #include "confined_drawing.h"
 
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "cleanup_on_signal.h"
-#include "confined_child.h"
+#include "confine/confined_child.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
 #include "offscreen_context.h"
-#include "png_file.h"
-#include "thumbnail_picture.h"
 #include "thumbnail_view.h"
 
 namespace {
@@ -26,6 +22,14 @@ namespace {
 // that come from the converter get less, as the converter runs at the same time.
 const std::size_t most_list_bytes = std::size_t(384) << 20;
 const std::size_t most_converted_list_bytes = std::size_t(192) << 20;
+// Every reason the child gives fits in this.
+const std::size_t longest_reason = 1024;
+
+struct DrawingJob {
+    int size;
+    bool converted;
+    std::string prepared_failure; // why the rasteriser could not be prepared
+};
 
 // What went wrong in reading, in the words of a refusal; empty when the whole mesh was read.
 std::string reading_failure(const ReadReport& report)
@@ -40,120 +44,94 @@ std::string reading_failure(const ReadReport& report)
     return "";
 }
 
-bool write_picture(std::FILE* out, const void* what)
+bool send(const std::string& bytes)
 {
-    const RgbaPicture& picture = *static_cast<const RgbaPicture*>(what);
-    return write_rgba_png(picture.size, picture.size, picture.rgba.data(), out);
+    std::size_t put = 0;
+    while (put < bytes.size()) {
+        const ssize_t n = write(report_descriptor, bytes.data() + put, bytes.size() - put);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        put += std::size_t(n);
+    }
+    return true;
 }
 
-std::string read_mesh(const std::string& name, int fd, bool converted)
+// Before the child is shut in: the rasteriser opens its libraries and settings, and starts its
+// threads; nothing of the file is read yet.
+bool prepare_rasteriser(void* context)
 {
-    const ReadReport report = read_mesh_file(name, mesh_store, converted ? most_converted_list_bytes : most_list_bytes);
-    if (fd >= 0)
-        close(fd); // a converter still writing gets no further
-    return reading_failure(report);
+    DrawingJob& job = *static_cast<DrawingJob*>(context);
+    if (!open_offscreen_context(job.size * drawing_scale(job.size), job.prepared_failure))
+        job.prepared_failure = job.prepared_failure.empty() ? "no context to draw in" : job.prepared_failure;
+    return true;
 }
 
-std::string draw_and_write(const ThumbnailOptions& options, const OutputTarget& target, int out_fd)
+std::string read_and_draw(const DrawingJob& job)
 {
+    struct stat at_start {};
+    if (!descriptor_status(input_descriptor, at_start))
+        return "r" + std::string(std::strerror(errno));
+    const ReadReport report = read_opened_file(input_descriptor, at_start, mesh_store,
+                                               job.converted ? most_converted_list_bytes : most_list_bytes);
+    close(input_descriptor); // a converter still writing gets no further
+    if (const std::string failure = reading_failure(report); !failure.empty())
+        return "r" + failure;
     const ThumbnailView view = view_of(mesh_store);
     if (!view.has_area)
-        return "it has no face to draw";
+        return "dit has no face to draw";
     centre_mesh(mesh_store, view);
-    std::string reason;
-    const RgbaPicture picture = draw_thumbnail(view, options.size);
+    const RgbaPicture picture = draw_thumbnail(view, job.size);
     if (covered_pixels(picture) == 0)
-        return "its faces have no area to be seen";
-    if (!write_output(target, out_fd, write_picture, &picture, reason))
-        return "'" + options.output + "': " + reason;
-    return "";
+        return "dits faces have no area to be seen";
+    return "p" + std::string(reinterpret_cast<const char*>(picture.rgba.data()), picture.rgba.size());
 }
 
-// What the drawing child needs from before it was started: set before the converter's decision,
-// whose confined child may be the one that draws.
-struct DrawingJob {
-    const ThumbnailOptions* options = nullptr;
-    const OutputTarget* target = nullptr;
-    int out_fd = -1;
-};
-
-DrawingJob job;
-
-// The only process that reads the input's bytes (or the converter's, on `converters_fd`): it was
-// confined before it read anything, so whatever the file does to the reader or to Mesa stays
-// within the picture it writes. On `report_fd` it says why there is no picture, after 'r' for
-// the reading and 'd' for the rest.
-int read_and_draw(int converters_fd, int converted, int report_fd)
+int draw_confined(void* context)
 {
+    const DrawingJob& job = *static_cast<const DrawingJob*>(context);
     end_by_default_on_signals();
-    const std::string name = converters_fd >= 0 ? "/dev/fd/" + std::to_string(converters_fd) : job.options->input;
-    // The context is made before the mesh is read: the software rasteriser's start overlaps the
-    // converter's work, which the reading of a converted file waits for anyway.
-    std::string failure;
-    const bool context = open_offscreen_context(job.options->size * drawing_scale(job.options->size), failure);
-    if (context)
-        failure = read_mesh(name, converters_fd, converted != 0);
-    else if (converters_fd >= 0)
-        close(converters_fd);
-    if (!context)
-        failure = "d" + failure;
-    else if (!failure.empty())
-        failure = "r" + failure;
-    else if (failure = draw_and_write(*job.options, *job.target, job.out_fd); !failure.empty())
-        failure = "d" + failure;
-    if (context)
-        close_offscreen_context();
-    const ssize_t said = write(report_fd, failure.data(), failure.size());
-    return failure.empty() && said == 0 ? 0 : 1;
+    const std::string said = job.prepared_failure.empty() ? read_and_draw(job) : "d" + job.prepared_failure;
+    return send(said) && said[0] == 'p' ? 0 : 1;
 }
 
-std::string read_available(int fd)
+std::string reason_in(const std::string& said)
 {
-    std::string said;
-    char block[4096];
-    for (ssize_t got; (got = read(fd, block, sizeof block)) != 0;)
-        if (got > 0)
-            said.append(block, std::size_t(got));
-        else if (errno != EINTR)
-            break;
-    return said;
-}
-
-DrawingFailure failure_of(const std::string& said, int status)
-{
-    if (said.size() > 1 && said[0] == 'r')
-        return {said.substr(1), ""};
-    if (said.size() > 1)
-        return {"", said.substr(1)};
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return {};
-    return {"", WIFSIGNALED(status) ? "reading or drawing it ended by signal " + std::to_string(WTERMSIG(status))
-                                    : "reading or drawing it failed"};
+    return said.substr(1, longest_reason);
 }
 
 } // namespace
 
-void prepare_confined_drawing(const ThumbnailOptions& options, const OutputTarget& target, int out_fd)
+DrawingFailure draw_in_a_confined_child(MeshSource& source, const ThumbnailOptions& options, RgbaPicture& picture,
+                                        Clock::time_point deadline)
 {
-    job = DrawingJob{&options, &target, out_fd};
-    keep_next_confined_child_for(read_and_draw);
-}
-
-DrawingFailure draw_in_a_confined_child(MeshSource& source)
-{
-    const ConfinedReader reader =
-        start_confined_reading(read_and_draw, {job.options->input}, source.fd, source.converter > 0 ? 1 : 0);
+    DrawingJob job{options.size, source.converter > 0, ""};
+    ConfinedChild child = start_confined(ConfinedKind::drawing, Handed{source.fd, -1, -1}, draw_confined, &job,
+                                         prepare_rasteriser);
+    const int error = errno;
     if (source.fd >= 0)
         close(source.fd); // the child's alone now: should it end, the converter is not left waiting
     source.fd = -1;
-    if (reader.pid < 0)
-        return {"", std::strerror(errno)};
-    kill_first_on_signal(reader.pid);
-    const std::string said = read_available(reader.report_fd);
-    close(reader.report_fd);
-    int status = 0;
-    while (waitpid(reader.pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    if (child.pid < 0)
+        return {"", std::strerror(error)};
+    kill_first_on_signal(child.pid);
+    const std::size_t pixels = std::size_t(options.size) * std::size_t(options.size) * 4;
+    std::string said;
+    const Heard heard = hear(child, said, 1 + std::max(pixels, longest_reason + 1), deadline);
+    const int status = end_child(child);
     kill_first_on_signal(0);
-    return failure_of(said, status);
+    if (heard == Heard::too_late)
+        return {"", "it took longer than its time"};
+    if (said.size() == 1 + pixels && said[0] == 'p' && status == 0) {
+        picture.size = options.size;
+        picture.rgba.assign(said.begin() + 1, said.end());
+        return {};
+    }
+    if (said.size() > 1 && said[0] == 'r')
+        return {reason_in(said), ""};
+    if (said.size() > 1 && said[0] == 'd')
+        return {"", reason_in(said)};
+    return {"", status >= 128 ? "reading or drawing it ended by signal " + std::to_string(status - 128)
+                              : "reading or drawing it failed"};
 }

@@ -9,18 +9,21 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cleanup_on_signal.h"
-#include "confine_to_reading.h"
+#include "confine/confined_child.h"
+#include "confine/confinement.h"
 #include "confined_drawing.h"
 #include "filled_output.h"
 #include "mesh_source.h"
 #include "olvanta_version.h"
 #include "output_target.h"
+#include "png_file.h"
 #include "thumbnail_options.h"
 
 namespace {
@@ -37,6 +40,8 @@ const std::uint64_t largest_stream = std::uint64_t(256) << 20;
 
 const char* shown_input = "";
 char deadline_message[4096];
+// A little before the deadline's signal: the drawing child is ended and the refusal said in time.
+Clock::time_point drawing_deadline;
 
 int refuse(const std::string& why)
 {
@@ -60,6 +65,7 @@ void start_deadline()
     itimerval timer{};
     timer.it_value.tv_sec = seconds_allowed;
     setitimer(ITIMER_REAL, &timer, nullptr);
+    drawing_deadline = Clock::now() + std::chrono::milliseconds(seconds_allowed * 1000 - 250);
 }
 
 std::string too_large_to_read(const std::string& path)
@@ -95,16 +101,26 @@ int open_thumbnail_output(const ThumbnailOptions& options, OutputTarget& target,
     return fd;
 }
 
-// The picture takes OUT's place, or stays in the filled file; after a failure nothing of it does.
-int finish_thumbnail(const ThumbnailOptions& options, OutputTarget& target, int out_fd, const std::string& failure)
+bool write_picture(std::FILE* out, const void* what)
 {
+    const RgbaPicture& picture = *static_cast<const RgbaPicture*>(what);
+    return write_rgba_png(picture.size, picture.size, picture.rgba.data(), out);
+}
+
+// The picture, encoded here from the child's pixels, takes OUT's place, or fills the host's file;
+// after a failure nothing of it does.
+int finish_thumbnail(const ThumbnailOptions& options, OutputTarget& target, int out_fd, const RgbaPicture* picture,
+                     std::string failure)
+{
+    std::string reason;
+    if (failure.empty() && !write_output(target, out_fd, write_picture, picture, reason))
+        failure = "'" + options.output + "': " + reason;
     if (!failure.empty()) {
         discard_output(target, out_fd);
         empty_on_signal(-1);
         return refuse(failure);
     }
     empty_on_signal(-1);
-    std::string reason;
     if (!finish_output(target, out_fd, reason))
         return refuse("'" + options.output + "': " + reason);
     return 0;
@@ -118,16 +134,16 @@ int make_thumbnail(const ThumbnailOptions& options)
     const int out_fd = open_thumbnail_output(options, target, failure);
     if (out_fd < 0)
         return refuse(failure);
-    prepare_confined_drawing(options, target, out_fd);
     SourceOptions way_in;
     way_in.converter_options = {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)};
     way_in.largest_stream = largest_stream;
     MeshSource source;
     std::string reason;
     if (!open_mesh_source(options.input, way_in, source, reason))
-        return finish_thumbnail(options, target, out_fd, source_failure_line(options.input, source, reason, way_in));
+        return finish_thumbnail(options, target, out_fd, nullptr, source_failure_line(options.input, source, reason, way_in));
     end_on_signal(source.converter);
-    const DrawingFailure child = draw_in_a_confined_child(source);
+    RgbaPicture picture;
+    const DrawingFailure child = draw_in_a_confined_child(source, options, picture, drawing_deadline);
     const int converter_status = wait_for_converter(source);
     end_on_signal(0);
     // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
@@ -136,7 +152,7 @@ int make_thumbnail(const ThumbnailOptions& options)
         failure = "it could not be converted (the converter said why)";
     if (failure.empty())
         failure = child.drawing;
-    return finish_thumbnail(options, target, out_fd, failure);
+    return finish_thumbnail(options, target, out_fd, &picture, failure);
 }
 
 } // namespace
@@ -155,7 +171,7 @@ int main(int argc, char** argv)
     }
     if (options.version) {
         std::printf("olvanta-thumbnail %s\nconfinement: %s\n", OLVANTA_VERSION,
-                    describe_confinement(confinement_on_offer()).c_str());
+                    describe_confinement(confinement_on_offer(ConfinedKind::drawing)).c_str());
         return 0;
     }
     shown_input = options.input.c_str();

@@ -1,11 +1,10 @@
-// Landlock through its three calls. Debian 12's headers stop at the second version, so what the
-// later versions add is declared here; each part is asked for only where the kernel has it, since
-// a kernel refuses a ruleset that names rights it does not know.
-#include "landlock_rules.h"
+// Landlock through two of its three calls: a ruleset with no rule. Debian 12's headers stop at the
+// second version, so what the later versions add is declared here; each part is asked for only
+// where the kernel has it, since a kernel refuses a ruleset that names rights it does not know.
+#include "confine/landlock_rules.h"
 
 #include <fcntl.h>
 #include <linux/landlock.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -46,7 +45,6 @@ struct RulesetAttribute {
     std::uint64_t scoped;             // from version 6
 };
 
-const std::uint64_t read_rights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
 const int first_with_network = 4, first_with_scopes = 6;
 
 // Every file-system right the kernel of version `abi` knows; handled and not granted is refused.
@@ -82,23 +80,6 @@ int create_ruleset(int abi)
     return int(syscall(SYS_landlock_create_ruleset, &attribute, attribute_size(abi), 0U));
 }
 
-// Reading beneath a folder, or of the one file; a name that is not there, or that the kernel
-// will not take a rule for (a pipe, a socket), is left out.
-void allow_reading(int ruleset, const std::string& name)
-{
-    const int fd = open(name.c_str(), O_PATH | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    struct stat info {};
-    if (fstat(fd, &info) == 0) {
-        landlock_path_beneath_attr rule{};
-        rule.allowed_access = S_ISDIR(info.st_mode) ? read_rights : LANDLOCK_ACCESS_FS_READ_FILE;
-        rule.parent_fd = fd;
-        syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0U);
-    }
-    close(fd);
-}
-
 } // namespace
 
 int landlock_version()
@@ -107,15 +88,14 @@ int landlock_version()
     return version > 0 ? int(version) : 0;
 }
 
-void restrict_to_reading(int abi, const std::vector<std::string>& readable, ReadingConfinement& got)
+void shut_out_of_files(int abi, Confinement& got)
 {
     if (abi <= 0)
         return;
     const int ruleset = create_ruleset(abi);
     if (ruleset < 0)
         return;
-    for (const std::string& name : readable)
-        allow_reading(ruleset, name);
+    // No rule is added: every file right the kernel knows is handled, and none is granted.
     const bool restricted = syscall(SYS_landlock_restrict_self, ruleset, 0U) == 0;
     close(ruleset);
     if (!restricted)
