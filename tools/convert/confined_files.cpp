@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "mesh/shown_text.h"
+
 namespace {
 
 Confinement& confinement_of(aiFileIO* io)
@@ -57,7 +59,7 @@ std::string lexically_resolved(const std::string& path)
 void refuse(Confinement& c, const std::string& name, const std::string& why)
 {
     if (c.refused.empty())
-        c.refused = "'" + name + "', " + why;
+        c.refused = quoted_name(name) + ", " + why;
 }
 
 bool inside(const Confinement& c, const std::string& path)

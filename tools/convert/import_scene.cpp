@@ -13,6 +13,7 @@
 
 #include "confined_files.h"
 #include "corner_join.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
@@ -136,12 +137,12 @@ bool has_polygons(const aiScene& scene)
 
 std::string unreadable(const std::string& path, const std::string& why)
 {
-    return "cannot read '" + path + "' as a mesh: " + why;
+    return "cannot read " + quoted_name(path) + " as a mesh: " + shown(why);
 }
 
 std::string without_triangles(const std::string& path)
 {
-    return "'" + path + "' holds no triangles (only points or lines, or nothing)";
+    return quoted_name(path) + " holds no triangles (only points or lines, or nothing)";
 }
 
 // The library reports a failed post-processing step only in its log: the last error is kept.
@@ -208,7 +209,7 @@ bool take_triangles(const aiScene* scene, const std::string& path, ImportedMesh&
         return false;
     }
     if (!finite) {
-        reason = "'" + path + "' has vertex positions that are not finite numbers";
+        reason = quoted_name(path) + " has vertex positions that are not finite numbers";
         return false;
     }
     return true;
@@ -236,7 +237,7 @@ bool import_mesh(const std::string& path, ImportedMesh& imported, std::string& r
     imported.facet_normals = starts_as_text_stl(path);
     Confinement confinement;
     if (!confine_to_input(path, confinement, reason)) {
-        reason = "cannot read '" + path + "': " + reason;
+        reason = "cannot read " + quoted_name(path) + ": " + reason;
         return false;
     }
     aiFileIO files = confined_file_io(confinement);

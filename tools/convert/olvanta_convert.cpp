@@ -19,6 +19,7 @@
 #include "conversion_limits.h"
 #include "convert_options.h"
 #include "isolated_run.h"
+#include "mesh/shown_text.h"
 #include "olvanta_version.h"
 #include "output_target.h"
 
@@ -30,20 +31,15 @@ int fail(const std::string& message)
     return 1;
 }
 
-std::string quoted(const std::string& name)
-{
-    return "'" + name + "'";
-}
-
 // What must hold before any work: a regular, non-empty INPUT and an OUTPUT that may be written
 // and is not INPUT. Empty when it all holds.
 std::string unusable_names(const ConvertOptions& options, const struct stat& input, OutputTarget& target)
 {
     if (!S_ISREG(input.st_mode) || input.st_size == 0)
-        return quoted(options.input) + " is " + (S_ISREG(input.st_mode) ? "empty" : "not a regular file");
+        return quoted_name(options.input) + " is " + (S_ISREG(input.st_mode) ? "empty" : "not a regular file");
     std::string reason;
     if (!plan_output(options.output, target, reason))
-        return "cannot write " + quoted(options.output) + ": " + reason;
+        return "cannot write " + quoted_name(options.output) + ": " + reason;
     if (output_is_input(target, options.input))
         return same_file_message(options.input, options.output);
     return "";
@@ -87,16 +83,17 @@ std::string unused_facets(const std::string& input, unsigned long unusable, unsi
 }
 
 // What the family's reading passed over, left out or read in part: one warning line each, also
-// before a failure, since it may be why nothing was left to write.
+// before a failure, since it may be why nothing was left to write. The child's words are shown as
+// any outside words are: it read the file.
 void say_what_was_lost(const ChildEnding& ending, const ConvertOptions& options)
 {
-    const std::string input = quoted(options.input);
+    const std::string input = quoted_name(options.input);
     unsigned long count = 0, line = 0, normals = 0;
     const std::string left_out = last_line_starting(ending.report, "left out: ");
     char first[512] = "";
     if (std::sscanf(left_out.c_str(), "%lu %511[^\n]", &count, first) == 2)
         std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s left out: %s\n", count,
-                     count == 1 ? "face" : "faces", input.c_str(), count == 1 ? "was" : "were", first);
+                     count == 1 ? "face" : "faces", input.c_str(), count == 1 ? "was" : "were", shown(first).c_str());
     if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
         std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s no record of the format and %s skipped "
                      "(the first is line %lu)\n", count, count == 1 ? "line" : "lines", input.c_str(),
@@ -114,32 +111,33 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     std::FILE* const to = output_is_open_as(target, STDOUT_FILENO) ? stderr : stdout;
     unsigned long vertices = 0, faces = 0;
     std::sscanf(last_line_starting(ending.report, "done ").c_str(), "%lu %lu", &vertices, &faces);
-    std::fprintf(to, "olvanta-convert: wrote %lu vertices and %lu faces to %s\n", vertices, faces, options.output.c_str());
+    std::fprintf(to, "olvanta-convert: wrote %lu vertices and %lu faces to %s\n", vertices, faces,
+                 shown(options.output).c_str());
     const std::string hint = last_line_starting(ending.report, "hint: ");
     if (!hint.empty())
-        std::fprintf(to, "olvanta-convert: hint: %s\n", hint.c_str());
+        std::fprintf(to, "olvanta-convert: hint: %s\n", shown_line(hint).c_str());
     const std::string fitted = last_line_starting(ending.report, "fitted: ");
     if (!fitted.empty())
-        std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", fitted.c_str());
+        std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", shown(fitted).c_str());
     say_what_was_lost(ending, options);
     const std::string refused = last_line_starting(ending.report, "refused: ");
     if (!refused.empty())
-        std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n", quoted(options.input).c_str(),
-                     refused.c_str());
+        std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n",
+                     quoted_name(options.input).c_str(), shown_line(refused).c_str());
 }
 
 int convert(const ConvertOptions& options)
 {
     struct stat info {};
     if (stat(options.input.c_str(), &info) != 0)
-        return fail("cannot read " + quoted(options.input) + ": " + std::strerror(errno));
+        return fail("cannot read " + quoted_name(options.input) + ": " + std::strerror(errno));
     OutputTarget target;
     if (const std::string unusable = unusable_names(options, info, target); !unusable.empty())
         return fail(unusable);
     std::string reason;
     const int out_fd = open_output(target, "olvanta-convert", reason);
     if (out_fd < 0)
-        return fail("cannot write " + quoted(options.output) + ": " + reason);
+        return fail("cannot write " + quoted_name(options.output) + ": " + reason);
     const Limits limits = limits_for(std::uint64_t(info.st_size), options);
     Conversion conversion{&options, &target, out_fd, limits.memory_bytes};
     const ChildEnding ending = run_isolated(convert_in_child, &conversion, limits);
@@ -149,7 +147,7 @@ int convert(const ConvertOptions& options)
         return fail(failure_of(ending, options, limits));
     }
     if (!finish_output(target, out_fd, reason))
-        return fail("cannot write " + quoted(options.output) + ": " + reason);
+        return fail("cannot write " + quoted_name(options.output) + ": " + reason);
     say_success(ending, options, target);
     return 0;
 }
