@@ -15,6 +15,7 @@
 #include "confined_child.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
+#include "mesh/shown_text.h"
 #include "offscreen_context.h"
 #include "png_file.h"
 #include "thumbnail_picture.h"
@@ -65,7 +66,7 @@ std::string draw_and_write(const ThumbnailOptions& options, const OutputTarget& 
     if (covered_pixels(picture) == 0)
         return "its faces have no area to be seen";
     if (!write_output(target, out_fd, write_picture, &picture, reason))
-        return "'" + options.output + "': " + reason;
+        return quoted_name(options.output) + ": " + reason;
     return "";
 }
 
