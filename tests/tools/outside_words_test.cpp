@@ -73,6 +73,13 @@ TEST_F(OutsideWords, TheConverterShowsTheNamesItIsGivenAndTheNamesAFileHolds)
     EXPECT_EQ(failed.err, "olvanta-convert: cannot read '" + damaged_shown + "' as a mesh: " + damage + "\n");
     expect_every_line_safe(failed.err, "a damaged file");
 
+    // The converter's child reports in lines: a name's line end once let the name say a line of its own.
+    const std::string forging = dir + "/x\nerror forged.obj";
+    write_bytes(forging, damaged_obj);
+    const CommandRun forged = convert(forging, dir + "/out.m");
+    EXPECT_EQ(forged.status, 1);
+    EXPECT_EQ(forged.err, "olvanta-convert: cannot read '" + dir + "/x\\nerror forged.obj' as a mesh: " + damage + "\n");
+
     const std::string model = dir + "/triangle" + escapes + ".obj", output = dir + "/out" + escapes + ".m";
     write_bytes(model, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     const CommandRun written = convert(model, output);
