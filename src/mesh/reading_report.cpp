@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "mesh/shown_text.h"
+
 namespace {
 
 struct Speaker {
@@ -24,21 +26,21 @@ __attribute__((format(printf, 2, 3))) void say(const Speaker& speaker, const cha
     std::fputc('\n', stderr);
 }
 
-// Why reading stopped early, when it did; the mesh keeps what came before.
+// Why reading stopped early, when it did; the mesh keeps what came before. `name` is quoted.
 void report_stop(const Speaker& s, const char* name, const ReadReport& report, const MeshStore& mesh)
 {
     const std::size_t vertices = mesh.vertices.size(), faces = mesh.faces.size();
     switch (report.outcome) {
     case ReadOutcome::read_failed:
-        say(s, "reading '%s' failed: %s; showing the %zu vertices and %zu faces read before", name,
+        say(s, "reading %s failed: %s; showing the %zu vertices and %zu faces read before", name,
             report.reason.c_str(), vertices, faces);
         break;
     case ReadOutcome::out_of_memory:
-        say(s, "memory ran out while reading '%s'; showing the %zu vertices and %zu faces read before", name,
+        say(s, "memory ran out while reading %s; showing the %zu vertices and %zu faces read before", name,
             vertices, faces);
         break;
     case ReadOutcome::overlong_record:
-        say(s, "'%s' has a record that runs on for more than %zu bytes; reading stopped there, showing the %zu "
+        say(s, "%s has a record that runs on for more than %zu bytes; reading stopped there, showing the %zu "
                "vertices and %zu faces read before",
             name, longest_record, vertices, faces);
         break;
@@ -47,13 +49,13 @@ void report_stop(const Speaker& s, const char* name, const ReadReport& report, c
         break;
     }
     if (report.file_changed)
-        say(s, "warning: '%s' changed while it was read; showing the %zu vertices and %zu faces read", name,
+        say(s, "warning: %s changed while it was read; showing the %zu vertices and %zu faces read", name,
             vertices, faces);
 }
 
 // Most files of the format's family have no normal part on their Vertex lines, or number their
 // vertices by name: the viewer reads neither, and says so instead of only counting the damage,
-// so there are never more than three warning lines.
+// so there are never more than three warning lines. `name` is shown, for the commands' quotes.
 void warn_about_the_form(const Speaker& s, const char* name, const ReadReport& report, const MeshStore& mesh)
 {
     const ReadingFindings& f = report.findings;
@@ -87,11 +89,11 @@ bool report_reading(const char* program, bool after_dialogue, const std::string&
 {
     const Speaker speaker{program, after_dialogue};
     if (report.outcome == ReadOutcome::cannot_open) {
-        say(speaker, "cannot open '%s': %s", filename.c_str(), report.reason.c_str());
+        say(speaker, "cannot open %s: %s", quoted_name(filename).c_str(), report.reason.c_str());
         return false;
     }
-    report_stop(speaker, filename.c_str(), report, mesh);
-    warn_about_the_form(speaker, filename.c_str(), report, mesh);
+    report_stop(speaker, quoted_name(filename).c_str(), report, mesh);
+    warn_about_the_form(speaker, shown(filename).c_str(), report, mesh);
     warn_about_the_mesh(speaker, mesh);
     return true;
 }

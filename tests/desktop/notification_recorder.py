@@ -1,9 +1,12 @@
 #!/usr/bin/python3
 # Stands in for the desktop's notification service on a session bus: it owns
 # org.freedesktop.Notifications and writes one line per Notify call to RECORD (the application,
-# the summary and the body, apart by tabs), then answers as the real service does. "ready" on
-# standard output once the name is its own; it ends with its bus.
-#   notification_recorder.py RECORD
+# the summary, the body and the expiry timeout, apart by tabs), then answers as the real service
+# does. The strings are written as they came, so a tab or a line end in one shows as a broken
+# line. It offers the CAPABILITIES named, or only "body": with "body-markup" it stands for a
+# service that renders a body as markup, where a link in one is a link the person can click.
+# "ready" on standard output once the name is its own; it ends with its bus.
+#   notification_recorder.py RECORD [CAPABILITY...]
 import sys
 
 from gi.repository import Gio, GLib
@@ -26,7 +29,8 @@ INTERFACE = """
 </node>
 """
 
-record = open(sys.argv[1], "a", buffering=1)
+record = open(sys.argv[1], "a", buffering=1, encoding="utf-8")
+capabilities = sys.argv[2:] or ["body"]
 loop = GLib.MainLoop()
 sent = 0
 
@@ -34,12 +38,12 @@ sent = 0
 def answer(connection, sender, path, interface, method, parameters, invocation):
     global sent
     if method == "Notify":
-        application, _, _, summary, body, _, _, _ = parameters.unpack()
-        record.write("%s\t%s\t%s\n" % (application, summary, body.replace("\n", " ")))
+        application, _, _, summary, body, _, _, expiry = parameters.unpack()
+        record.write("%s\t%s\t%s\t%d\n" % (application, summary, body, expiry))
         sent += 1
         invocation.return_value(GLib.Variant("(u)", (sent,)))
     elif method == "GetCapabilities":
-        invocation.return_value(GLib.Variant("(as)", (["body"],)))
+        invocation.return_value(GLib.Variant("(as)", (capabilities,)))
     elif method == "GetServerInformation":
         invocation.return_value(GLib.Variant("(ssss)", ("recorder", "olvanta tests", "1", "1.2")))
     else:

@@ -14,13 +14,13 @@
 
 namespace {
 
-std::string said_about(const ReadReport& report, const MeshStore& mesh, bool& readable)
+std::string said_about(const ReadReport& report, const MeshStore& mesh, bool& readable, const std::string& name = "x.m")
 {
     const std::string err = write_temporary_file("");
     std::fflush(stderr);
     const int saved = dup(2);
     dup2(open(err.c_str(), O_WRONLY), 2);
-    readable = report_reading("olvanta", false, "x.m", report, mesh);
+    readable = report_reading("olvanta", false, name, report, mesh);
     std::fflush(stderr);
     dup2(saved, 2);
     close(saved);
@@ -91,6 +91,37 @@ TEST(ReadingReport, SaysEachOutcomeAndFindingInItsOwnLine)
         bool readable = false;
         EXPECT_EQ(said_about(c.report, c.mesh, readable), c.said) << c.name;
         EXPECT_EQ(readable, c.readable) << c.name;
+    }
+}
+
+// The name came from the person or from a file: the terminal gets it escaped, never its controls.
+TEST(ReadingReport, SaysAnOutsideNameEscaped)
+{
+    const std::string name = "\x1b]0;owned\x07\x1b[2Jcaf\xe9.m", seen = "\\033]0;owned\\a\\033[2Jcaf\\351.m";
+    ReadReport changed;
+    changed.file_changed = true;
+    ReadReport unread;
+    unread.findings.unread_normals = 1;
+    const struct {
+        const char* name;
+        ReadReport report;
+        MeshStore mesh;
+        std::string said;
+    } cases[] = {
+        {"cannot_open", with_outcome(ReadOutcome::cannot_open, "No such file or directory"), MeshStore{},
+         "olvanta: cannot open '" + seen + "': No such file or directory\n"},
+        {"read_failed", with_outcome(ReadOutcome::read_failed, "Input/output error"), triangle(),
+         "olvanta: reading '" + seen + "' failed: Input/output error; showing the 3 vertices and 1 faces read before\n"},
+        {"changed", changed, triangle(),
+         "olvanta: warning: '" + seen + "' changed while it was read; showing the 3 vertices and 1 faces read\n"},
+        {"unread_normals", unread, triangle(),
+         "olvanta: warning: 1 Vertex line has no normal part in the form this viewer reads, \"Vertex N x y z "
+         "{normal=(nx ny nz)}\", and was skipped; 'olvanta-open " + seen + "' shows the file, and 'olvanta-convert " +
+             seen + " COPY' writes a copy in that form\n"},
+    };
+    for (const auto& c : cases) {
+        bool readable = false;
+        EXPECT_EQ(said_about(c.report, c.mesh, readable, name), c.said) << c.name;
     }
 }
 

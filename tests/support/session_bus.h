@@ -8,13 +8,15 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "test_files.h"
 
 struct SessionBus {
     pid_t daemon = -1, recorder = -1;
     std::string address; // for DBUS_SESSION_BUS_ADDRESS
-    std::string record;  // one line per notice: application, summary and body, apart by tabs
+    std::string record;  // one line per notice: application, summary, body and expiry, apart by tabs
+    std::string failure; // why there is no address, when the recorder said
 };
 
 inline std::string first_line(const std::string& text)
@@ -22,9 +24,11 @@ inline std::string first_line(const std::string& text)
     return text.substr(0, text.find('\n'));
 }
 
-// The bus in `dir`, with the recorder of tests/desktop/notification_recorder.py on it. An empty
-// address when either could not start.
-inline SessionBus start_session_bus(const std::string& dir, const std::string& recorder_script)
+// The bus in `dir`, with the recorder of tests/desktop/notification_recorder.py on it, offering
+// `capabilities` (none: only "body"). An empty address when either could not start. The recorder
+// runs on the system's own Python, the one with the GObject bindings Debian packages.
+inline SessionBus start_session_bus(const std::string& dir, const std::string& recorder_script,
+                                    const std::vector<std::string>& capabilities = {})
 {
     SessionBus bus;
     const std::string address_file = dir + "/bus-address", ready_file = dir + "/recorder-ready";
@@ -50,13 +54,21 @@ inline SessionBus start_session_bus(const std::string& dir, const std::string& r
         setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), 1);
         freopen(ready_file.c_str(), "w", stdout);
         freopen((dir + "/recorder-errors").c_str(), "w", stderr);
-        execl("/usr/bin/python3", "python3", recorder_script.c_str(), bus.record.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> arguments{const_cast<char*>("python3"), const_cast<char*>(recorder_script.c_str()),
+                                     const_cast<char*>(bus.record.c_str())};
+        for (const std::string& capability : capabilities)
+            arguments.push_back(const_cast<char*>(capability.c_str()));
+        arguments.push_back(nullptr);
+        execv("/usr/bin/python3", arguments.data());
         _exit(127);
     }
     for (int i = 0; i < 400 && read_whole_file(ready_file) != "ready\n"; ++i)
         usleep(25000);
-    if (read_whole_file(ready_file) != "ready\n")
+    if (read_whole_file(ready_file) != "ready\n") {
         bus.address.clear();
+        bus.failure = "the recorder did not start on /usr/bin/python3 (python3-gi is needed): " +
+                      read_whole_file(dir + "/recorder-errors");
+    }
     return bus;
 }
 

@@ -1,6 +1,8 @@
 // Both lines are our own programs' words, so the converter's is taken apart exactly.
 #include "fitting_words.h"
 
+#include "mesh/shown_text.h"
+
 namespace {
 
 const std::string converter_start = "olvanta-convert: fitted: ";
@@ -10,7 +12,7 @@ const std::string converter_end = ", so it was moved and scaled into view";
 
 std::string fitted_line(const std::string& file, const std::string& trouble)
 {
-    return "'" + file + "': " + trouble + "; it is shown moved and scaled into view";
+    return quoted_name(file) + ": " + shown(trouble) + "; it is shown moved and scaled into view";
 }
 
 std::string converter_fitted(const std::string& line)

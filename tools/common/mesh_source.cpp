@@ -20,6 +20,7 @@
 #include "confine/confined_child.h"
 #include "memory_copy.h"
 #include "mesh/mesh_reader.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
@@ -292,7 +293,7 @@ bool open_mesh_source(const std::string& path, const SourceOptions& options, Mes
 std::string source_failure_line(const std::string& path, const MeshSource& source, const std::string& reason,
                                 const SourceOptions& options)
 {
-    const std::string name = "'" + path + "'";
+    const std::string name = quoted_name(path);
     switch (source.failure) {
     case SourceFailure::opening: return "cannot open " + name + ": " + reason;
     case SourceFailure::reading: return "cannot read " + name + ": " + reason;

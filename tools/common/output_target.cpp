@@ -16,6 +16,7 @@
 
 #include "cleanup_on_signal.h"
 #include "filled_output.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
@@ -255,7 +256,7 @@ bool output_is_open_as(const OutputTarget& target, int fd)
 
 std::string same_file_message(const std::string& input, const std::string& output)
 {
-    return "'" + input + "' and '" + output + "' are the same file; the input is left as it is";
+    return quoted_name(input) + " and " + quoted_name(output) + " are the same file; the input is left as it is";
 }
 
 int open_output(OutputTarget& target, const std::string& tool, std::string& reason)

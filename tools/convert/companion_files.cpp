@@ -20,6 +20,7 @@
 
 #include "confine/confinement.h"
 #include "mesh/mesh_reader.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
@@ -189,7 +190,7 @@ std::string folder_of(const std::string& path)
 void refuse(CompanionOpening& opening, const std::string& name, const char* why)
 {
     if (opening.refused.empty())
-        opening.refused = "'" + name + "', " + why;
+        opening.refused = quoted_name(name) + ", " + why;
 }
 
 // The name beneath the folder, every step of it held there by the kernel. Without openat2 (an

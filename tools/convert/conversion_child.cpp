@@ -26,22 +26,19 @@
 #include "convert_mesh.h"
 #include "crease_normals.h"
 #include "import_scene.h"
+#include "mesh/shown_text.h"
 #include "placement.h"
 
 namespace {
 
 int report_to = -1;
 
+// Shown, so that no name or library message can end a line early and say a line of its own.
 void say(int fd, const std::string& line)
 {
-    const std::string text = line + "\n";
+    const std::string text = shown_line(line) + "\n";
     if (write(fd, text.data(), text.size()) != ssize_t(text.size()))
         _exit(3);
-}
-
-std::string quoted(const std::string& name)
-{
-    return "'" + name + "'";
 }
 
 // Called by operator new when memory runs out: the mark survives whatever the library does with
@@ -84,7 +81,7 @@ bool archive_fits(const Conversion& c, std::string& reason)
     const std::uint64_t inflated = inflated_size_of_archive(input_descriptor);
     if (inflated <= c.memory_bytes)
         return true;
-    reason = quoted(c.options->input) + " is too large: it inflates to " + std::to_string(inflated / mib) +
+    reason = quoted_name(c.options->input) + " is too large: it inflates to " + std::to_string(inflated / mib) +
              " MiB, beyond the memory limit of " + std::to_string(c.memory_bytes / mib) +
              " MiB (--memory-limit raises it)";
     return false;
@@ -100,11 +97,11 @@ bool import(const Conversion& c, ImportedMesh& imported, std::string& reason)
                           : own == OwnReader::obj      ? read_obj(input_descriptor, imported.mesh, reason)
                                                        : read_ply(input_descriptor, imported.mesh, reason);
         if (!read)
-            reason = "cannot read " + quoted(input) + " as a mesh: " + reason;
+            reason = "cannot read " + quoted_name(input) + " as a mesh: " + reason;
         else if (imported.mesh.corner_vertices.empty())
-            reason = quoted(input) + " holds no triangles (only points or lines, or nothing)";
+            reason = quoted_name(input) + " holds no triangles (only points or lines, or nothing)";
         else if (!all_positions_finite(imported.mesh))
-            reason = quoted(input) + " has vertex positions that are not finite numbers";
+            reason = quoted_name(input) + " has vertex positions that are not finite numbers";
         else
             return true;
         return false;
@@ -141,7 +138,7 @@ int write_and_count(const ConvertedMesh& mesh, const Conversion& c)
     std::string reason;
     std::uint64_t bytes = 0;
     if (!write_mesh(mesh, bytes, reason)) {
-        say(report_to, "error cannot write " + quoted(c.target->named) + ": " + reason);
+        say(report_to, "error cannot write " + quoted_name(c.target->named) + ": " + reason);
         return 1;
     }
     say(report_to, "done " + std::to_string(mesh.vertices.size()) + " " + std::to_string(mesh.corner_vertices.size() / 3) +
@@ -208,12 +205,12 @@ int convert_family(const Conversion& c)
     FamilyMesh family;
     std::string reason;
     if (!read_family_file(input_descriptor, family, reason)) {
-        say(report_to, "error cannot read " + quoted(input) + ": " + reason);
+        say(report_to, "error cannot read " + quoted_name(input) + ": " + reason);
         return 1;
     }
     say_what_was_skipped(family);
     if (has_infinite_position(family)) {
-        say(report_to, "error " + quoted(input) + " has vertex positions that are not finite numbers");
+        say(report_to, "error " + quoted_name(input) + " has vertex positions that are not finite numbers");
         return 1;
     }
     say(report_to, "converting");
@@ -223,7 +220,7 @@ int convert_family(const Conversion& c)
         say(report_to, "left out: " + std::to_string(outcome.faces_left_out) + " " + outcome.first_left_out);
     family = FamilyMesh{};
     if (mesh.corner_vertices.empty()) {
-        say(report_to, "error " + quoted(input) + " holds no triangles (only points or lines, or nothing)");
+        say(report_to, "error " + quoted_name(input) + " holds no triangles (only points or lines, or nothing)");
         return 1;
     }
     return place_and_write(mesh, c);
@@ -242,7 +239,7 @@ int convert_in_child(void* context)
         std::string damage;
         const FileLook look = look_into_file(input_descriptor, damage);
         if (look == FileLook::damaged_compression) {
-            say(report_fd, "error cannot read " + quoted(c.options->input) + ": " + damage);
+            say(report_fd, "error cannot read " + quoted_name(c.options->input) + ": " + damage);
             return 1;
         }
         if (look == FileLook::family)
@@ -261,7 +258,7 @@ int convert_in_child(void* context)
         say(report_fd, "converting");
         return complete_place_and_write(imported, c);
     } catch (const std::bad_alloc&) {
-        say(report_fd, "error ran out of memory converting " + quoted(c.options->input));
+        say(report_fd, "error ran out of memory converting " + quoted_name(c.options->input));
         return 1;
     }
 }

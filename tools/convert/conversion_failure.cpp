@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "conversion_limits.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
@@ -48,14 +49,15 @@ std::string last_line_starting(const std::string& report, const std::string& sta
 
 std::string ran_out_of_memory(const std::string& input, bool converting, std::uint64_t memory_bytes)
 {
-    return "ran out of memory " + std::string(converting ? "converting '" : "reading '") + input + "' (the limit is " +
-           std::to_string(memory_bytes / mib) + " MiB; --memory-limit raises it)";
+    return "ran out of memory " + std::string(converting ? "converting " : "reading ") + quoted_name(input) +
+           " (the limit is " + std::to_string(memory_bytes / mib) + " MiB; --memory-limit raises it)";
 }
 
 std::string failure_of(const ChildEnding& ending, const ConvertOptions& options, const Limits& limits)
 {
-    const std::string input = "'" + options.input + "'";
-    const std::string error = last_line_starting(ending.report, "error ");
+    const std::string input = quoted_name(options.input);
+    // The child read the file: its words are outside words.
+    const std::string error = shown_line(last_line_starting(ending.report, "error "));
     const bool imported = said_line(ending.report, "converting");
     const bool out_of_memory = said_line(ending.report, "out of memory");
     if (ending.how == ChildEnding::timed_out || (ending.how == ChildEnding::signalled && ending.status == SIGXCPU))

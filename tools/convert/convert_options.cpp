@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mesh/shown_text.h"
+
 const char* const convert_usage =
     "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"
     "Converts a mesh in any format the Open Asset Import Library reads (OBJ, PLY, STL, OFF, glTF,\n"
@@ -47,7 +49,7 @@ bool whole_number_above_zero(const std::string& text, std::uint64_t& value)
 bool wrong_value(const std::string& option, const std::string& value, const std::string& wanted,
                  std::string& reason)
 {
-    reason = option + ": '" + value + "' is not " + wanted;
+    reason = option + ": " + quoted_name(value) + " is not " + wanted;
     return false;
 }
 
@@ -77,7 +79,8 @@ bool names_are_two(const std::vector<std::string>& names, std::string& reason)
 {
     if (names.size() == 2)
         return true;
-    reason = names.size() < 2 ? "an INPUT and an OUTPUT are needed" : "only one INPUT and one OUTPUT, not '" + names[2] + "'";
+    reason = names.size() < 2 ? "an INPUT and an OUTPUT are needed"
+                              : "only one INPUT and one OUTPUT, not " + quoted_name(names[2]);
     return false;
 }
 
@@ -104,7 +107,7 @@ bool parse_convert_options(int argc, const char* const* argv, ConvertOptions& op
             if (!take_option(word, argv[++i], options, reason))
                 return false;
         } else if (word.size() > 1 && word[0] == '-') {
-            reason = "unknown option '" + word + "'";
+            reason = "unknown option " + quoted_name(word);
             return false;
         } else {
             names.push_back(word);

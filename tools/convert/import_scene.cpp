@@ -16,6 +16,7 @@
 #include "companion_files.h"
 #include "confine/confinement.h"
 #include "corner_join.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
@@ -139,12 +140,12 @@ bool has_polygons(const aiScene& scene)
 
 std::string unreadable(const std::string& path, const std::string& why)
 {
-    return "cannot read '" + path + "' as a mesh: " + why;
+    return "cannot read " + quoted_name(path) + " as a mesh: " + shown(why);
 }
 
 std::string without_triangles(const std::string& path)
 {
-    return "'" + path + "' holds no triangles (only points or lines, or nothing)";
+    return quoted_name(path) + " holds no triangles (only points or lines, or nothing)";
 }
 
 // The library reports a failed post-processing step only in its log: the last error is kept.
@@ -211,7 +212,7 @@ bool take_triangles(const aiScene* scene, const std::string& path, ImportedMesh&
         return false;
     }
     if (!finite) {
-        reason = "'" + path + "' has vertex positions that are not finite numbers";
+        reason = quoted_name(path) + " has vertex positions that are not finite numbers";
         return false;
     }
     return true;

@@ -21,6 +21,7 @@
 #include "conversion_limits.h"
 #include "convert_options.h"
 #include "isolated_run.h"
+#include "mesh/shown_text.h"
 #include "olvanta_version.h"
 #include "output_target.h"
 
@@ -32,20 +33,15 @@ int fail(const std::string& message)
     return 1;
 }
 
-std::string quoted(const std::string& name)
-{
-    return "'" + name + "'";
-}
-
 // What must hold before any work: a regular, non-empty INPUT and an OUTPUT that may be written
 // and is not INPUT. Empty when it all holds.
 std::string unusable_names(const ConvertOptions& options, const struct stat& input, OutputTarget& target)
 {
     if (!S_ISREG(input.st_mode) || input.st_size == 0)
-        return quoted(options.input) + " is " + (S_ISREG(input.st_mode) ? "empty" : "not a regular file");
+        return quoted_name(options.input) + " is " + (S_ISREG(input.st_mode) ? "empty" : "not a regular file");
     std::string reason;
     if (!plan_output(options.output, target, reason))
-        return "cannot write " + quoted(options.output) + ": " + reason;
+        return "cannot write " + quoted_name(options.output) + ": " + reason;
     if (output_is_input(target, options.input))
         return same_file_message(options.input, options.output);
     return "";
@@ -89,16 +85,17 @@ std::string unused_facets(const std::string& input, unsigned long unusable, unsi
 }
 
 // What the family's reading passed over, left out or read in part: one warning line each, also
-// before a failure, since it may be why nothing was left to write.
+// before a failure, since it may be why nothing was left to write. The child's words are shown as
+// any outside words are: it read the file.
 void say_what_was_lost(const ChildEnding& ending, const ConvertOptions& options)
 {
-    const std::string input = quoted(options.input);
+    const std::string input = quoted_name(options.input);
     unsigned long count = 0, line = 0, normals = 0;
     const std::string left_out = last_line_starting(ending.report, "left out: ");
     char first[512] = "";
     if (std::sscanf(left_out.c_str(), "%lu %511[^\n]", &count, first) == 2)
         std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s left out: %s\n", count,
-                     count == 1 ? "face" : "faces", input.c_str(), count == 1 ? "was" : "were", first);
+                     count == 1 ? "face" : "faces", input.c_str(), count == 1 ? "was" : "were", shown(first).c_str());
     if (std::sscanf(last_line_starting(ending.report, "skipped: ").c_str(), "%lu %lu", &count, &line) == 2)
         std::fprintf(stderr, "olvanta-convert: warning: %lu %s of %s %s no record of the format and %s skipped "
                      "(the first is line %lu)\n", count, count == 1 ? "line" : "lines", input.c_str(),
@@ -117,17 +114,18 @@ void say_success(const ChildEnding& ending, const ConvertOptions& options, const
     std::FILE* const to = output_is_open_as(target, STDOUT_FILENO) ? stderr : stdout;
     unsigned long vertices = 0, faces = 0;
     std::sscanf(last_line_starting(ending.report, "done ").c_str(), "%lu %lu", &vertices, &faces);
-    std::fprintf(to, "olvanta-convert: wrote %lu vertices and %lu faces to %s\n", vertices, faces, options.output.c_str());
+    std::fprintf(to, "olvanta-convert: wrote %lu vertices and %lu faces to %s\n", vertices, faces,
+                 shown(options.output).c_str());
     const std::string hint = last_line_starting(ending.report, "hint: ");
     if (!hint.empty())
-        std::fprintf(to, "olvanta-convert: hint: %s\n", hint.c_str());
+        std::fprintf(to, "olvanta-convert: hint: %s\n", shown_line(hint).c_str());
     const std::string fitted = last_line_starting(ending.report, "fitted: ");
     if (!fitted.empty())
-        std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", fitted.c_str());
+        std::fprintf(to, "olvanta-convert: fitted: %s, so it was moved and scaled into view\n", shown(fitted).c_str());
     say_what_was_lost(ending, options);
     if (!refused.empty())
-        std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n", quoted(options.input).c_str(),
-                     refused.c_str());
+        std::fprintf(stderr, "olvanta-convert: warning: %s names %s; it was not opened\n",
+                     quoted_name(options.input).c_str(), shown_line(refused).c_str());
 }
 
 // The size of a regular file the text goes into, before; -1 for anything else.
@@ -160,7 +158,7 @@ std::string failure_with_refusal(const ChildEnding& ending, const ConvertOptions
                                  const std::string& refused)
 {
     const std::string failure = failure_of(ending, options, limits);
-    const std::string unreadable = "cannot read " + quoted(options.input) + " as a mesh: ";
+    const std::string unreadable = "cannot read " + quoted_name(options.input) + " as a mesh: ";
     if (!refused.empty() && failure.rfind(unreadable, 0) == 0)
         return unreadable + "it names " + refused + "; it was not opened";
     return failure;
@@ -172,7 +170,7 @@ int convert(const ConvertOptions& options)
     const int input = open(options.input.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat info {};
     if (input < 0 || fstat(input, &info) != 0) {
-        const std::string failure = "cannot read " + quoted(options.input) + ": " + std::strerror(errno);
+        const std::string failure = "cannot read " + quoted_name(options.input) + ": " + std::strerror(errno);
         if (input >= 0)
             close(input);
         return fail(failure);
@@ -187,7 +185,7 @@ int convert(const ConvertOptions& options)
     const int out_fd = open_output(target, "olvanta-convert", reason);
     if (out_fd < 0) {
         close(input);
-        return fail("cannot write " + quoted(options.output) + ": " + reason);
+        return fail("cannot write " + quoted_name(options.output) + ": " + reason);
     }
     const Limits limits = limits_for(std::uint64_t(info.st_size), options);
     Conversion conversion{&options, &target, limits.memory_bytes};
@@ -203,15 +201,15 @@ int convert(const ConvertOptions& options)
     }
     if (const std::string missing = unproven(ending, out_fd, size_before); !missing.empty()) {
         discard_output(target, out_fd);
-        return fail("converting " + quoted(options.input) + " failed: the conversion gave no proof of its work (" + missing + ")");
+        return fail("converting " + quoted_name(options.input) + " failed: the conversion gave no proof of its work (" + missing + ")");
     }
     if ((target.kind == OutputKind::replaced || target.kind == OutputKind::filled) && fsync(out_fd) != 0) {
         reason = std::strerror(errno);
         discard_output(target, out_fd);
-        return fail("cannot write " + quoted(options.output) + ": " + reason);
+        return fail("cannot write " + quoted_name(options.output) + ": " + reason);
     }
     if (!finish_output(target, out_fd, reason))
-        return fail("cannot write " + quoted(options.output) + ": " + reason);
+        return fail("cannot write " + quoted_name(options.output) + ": " + reason);
     say_success(ending, options, target, companions.refused);
     return 0;
 }

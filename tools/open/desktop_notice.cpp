@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "mesh/shown_text.h"
+
 namespace {
 
 const int wait_ms = 3000;
@@ -30,6 +32,9 @@ std::string session_bus_address()
     return "unix:path=" + std::string(runtime) + "/bus";
 }
 
+// The summary is plain text by the protocol. The body is markup to a service that renders it, where
+// a file's name could become a link: it always goes escaped as text, though a service that renders
+// no markup then shows the escapes of '&', '<' and '>' as they are.
 GVariant* notify_arguments(const std::string& summary, const std::string& body)
 {
     GVariantBuilder actions, hints;
@@ -56,10 +61,10 @@ bool notify_desktop(const std::string& file, const std::string& why)
         g_clear_error(&error);
         return false;
     }
+    GVariant* const arguments = notify_arguments("Olvanta cannot show " + shown(base_name(file)), as_markup_text(why));
     GVariant* answer = g_dbus_connection_call_sync(
         bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-        "Notify", notify_arguments("Olvanta cannot show " + base_name(file), why), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, wait_ms, nullptr, &error);
+        "Notify", arguments, G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, wait_ms, nullptr, &error);
     const bool sent = answer != nullptr;
     if (answer)
         g_variant_unref(answer);

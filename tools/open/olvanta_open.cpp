@@ -13,6 +13,7 @@
 
 #include "confine/confinement.h"
 #include "desktop_notice.h"
+#include "mesh/shown_text.h"
 #include "mesh_source.h"
 #include "olvanta_version.h"
 #include "open_options.h"
@@ -32,10 +33,11 @@ int cannot_show(const std::string& file, const std::string& line, const std::str
 void say_how_it_is_shown(const std::string& file, const MeshSource& source)
 {
     if (holds_no_mesh(source))
-        std::fprintf(stderr, "olvanta-open: '%s' holds no mesh; the window shows an empty scene\n", file.c_str());
+        std::fprintf(stderr, "olvanta-open: %s holds no mesh; the window shows an empty scene\n",
+                     quoted_name(file).c_str());
     if (source.converter > 0 && !source.judgement.in_viewers_form)
-        std::fprintf(stderr, "olvanta-open: '%s' is not in the viewer's own form; it is converted on the way, "
-                             "and no file is written\n", file.c_str());
+        std::fprintf(stderr, "olvanta-open: %s is not in the viewer's own form; it is converted on the way, "
+                             "and no file is written\n", quoted_name(file).c_str());
     if (!source.fitted.empty())
         std::fprintf(stderr, "olvanta-open: %s\n", open_fitted_line(file, source.fitted).c_str());
 }

@@ -16,20 +16,30 @@
 #include <cstring>
 
 #include "fitting_words.h"
+#include "mesh/shown_text.h"
 
 namespace {
 
-// What a pipe said so far: the lines, passed on as they come when asked, and the last whole one.
+// A line that never ends is passed on in parts of this size, so a child cannot make us hold it all.
+const std::size_t longest_line_held = 4 * shown_line_bytes;
+
+// What a pipe said so far: the lines, passed on as they come when asked, and the last whole one,
+// shown as a person may see it.
 struct Listening {
     int fd = -1;
     bool pass_on = false;
     std::string unfinished, last_line;
 };
 
+// A child's words reach the terminal a line at a time, shown: whatever a converter or a viewer
+// that read a hostile file writes, no control character of it reaches the terminal.
 void take_line(Listening& from, const std::string& line, const std::string& file)
 {
+    const std::string seen = shown_line(line);
+    if (from.pass_on)
+        std::fprintf(stderr, "%s\n", seen.c_str());
     if (!line.empty())
-        from.last_line = line;
+        from.last_line = seen;
     const std::string fitted = converter_fitted(line);
     if (!from.pass_on && !fitted.empty())
         std::fprintf(stderr, "olvanta-open: %s\n", open_fitted_line(file, fitted).c_str());
@@ -50,13 +60,14 @@ bool listen(Listening& from, const std::string& file)
         from.fd = -1;
         return false;
     }
-    if (from.pass_on && write(STDERR_FILENO, block, std::size_t(got)) < 0) {
-        // Nobody reads our standard error: the notice still names the cause.
-    }
     from.unfinished.append(block, std::size_t(got));
     for (std::size_t end; (end = from.unfinished.find('\n')) != std::string::npos;) {
         take_line(from, from.unfinished.substr(0, end), file);
         from.unfinished.erase(0, end + 1);
+    }
+    if (from.unfinished.size() > longest_line_held) {
+        take_line(from, from.unfinished, file);
+        from.unfinished.clear();
     }
     return true;
 }
@@ -162,7 +173,7 @@ ViewerRun start_viewer(const std::vector<std::string>& glut_options, const std::
             argv.push_back(const_cast<char*>(option.c_str()));
         argv.push_back(nullptr);
         execv(viewer.c_str(), argv.data());
-        std::fprintf(stderr, "olvanta-open: cannot start %s: %s\n", viewer.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "olvanta-open: cannot start %s: %s\n", shown(viewer).c_str(), std::strerror(errno));
         _exit(127);
     }
     close(prompt[0]);

@@ -26,6 +26,7 @@
 #include "mesh/reading_report.h"
 #include "confine/confinement.h"
 #include "mesh/confined_reading.h"
+#include "mesh/shown_text.h"
 #include "olvanta_version.h"
 #include "mesh_source.h"
 #include "output_target.h"
@@ -65,15 +66,11 @@ int fail(const std::string& message)
     return 1;
 }
 
-std::string quoted(const std::string& name)
-{
-    return "'" + name + "'";
-}
-
 void say_how_it_is_shown(const std::string& mesh, const MeshSource& source)
 {
     if (holds_no_mesh(source))
-        std::fprintf(stderr, "olvanta-snapshot: %s holds no mesh; the picture shows an empty scene\n", quoted(mesh).c_str());
+        std::fprintf(stderr, "olvanta-snapshot: %s holds no mesh; the picture shows an empty scene\n",
+                     quoted_name(mesh).c_str());
     if (!source.fitted.empty())
         std::fprintf(stderr, "olvanta-snapshot: %s\n", fitted_line(mesh, source.fitted).c_str());
 }
@@ -160,7 +157,7 @@ std::string unwritable_output(const SnapshotOptions& options)
         std::string reason;
         const std::string picture = picture_path(options, frame);
         if (!plan_output(picture, target, reason))
-            return "cannot write " + quoted(picture) + ": " + reason;
+            return "cannot write " + quoted_name(picture) + ": " + reason;
         if (output_is_input(target, options.mesh))
             return same_file_message(options.mesh, picture);
     }
@@ -192,7 +189,7 @@ int snapshot(const SnapshotOptions& options)
     say_how_it_is_shown(options.mesh, source);
     ReadReport report;
     if (!read_within(source.name, options.seconds, report)) {
-        fail(quoted(options.mesh) + " was still being read when the time limit ended (" +
+        fail(quoted_name(options.mesh) + " was still being read when the time limit ended (" +
              std::to_string(options.seconds) + " s)");
         std::fflush(stderr);
         std::_Exit(1); // the reading thread is still writing the lists; the converter ends with us
@@ -216,15 +213,17 @@ int snapshot(const SnapshotOptions& options)
     stop_process(server.pid);
     end_on_signal(0);
     if (!written)
-        return fail("cannot write " + quoted(failed) + ": " + reason);
+        return fail("cannot write " + quoted_name(failed) + ": " + reason);
     const int count = picture_count(options);
     std::FILE* const to = stream_for_the_summary(options);
     const std::string size = std::to_string(options.size) + " x " + std::to_string(options.size);
     if (count == 1)
-        std::fprintf(to, "olvanta-snapshot: wrote %s (%s) of %s\n", options.picture.c_str(), size.c_str(), options.mesh.c_str());
+        std::fprintf(to, "olvanta-snapshot: wrote %s (%s) of %s\n", shown(options.picture).c_str(), size.c_str(),
+                     shown(options.mesh).c_str());
     else
-        std::fprintf(to, "olvanta-snapshot: wrote %s to %s (%d pictures of %s) of %s\n", picture_path(options, 0).c_str(),
-                    picture_path(options, count - 1).c_str(), count, size.c_str(), options.mesh.c_str());
+        std::fprintf(to, "olvanta-snapshot: wrote %s to %s (%d pictures of %s) of %s\n",
+                     shown(picture_path(options, 0)).c_str(), shown(picture_path(options, count - 1)).c_str(), count,
+                     size.c_str(), shown(options.mesh).c_str());
     return 0;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mesh/shown_text.h"
+
 
 namespace {
 
@@ -116,7 +118,7 @@ bool take_option(const std::string& option, const std::string& value, SnapshotOp
         return false;
     }
     if (!ok)
-        reason = "wrong value '" + value + "' for " + option;
+        reason = "wrong value " + quoted_name(value) + " for " + option;
     return ok;
 }
 
@@ -146,7 +148,7 @@ bool parse_snapshot_options(int argc, char** argv, SnapshotOptions& o, std::stri
             if (!take_option(word, argv[++i], o, reason))
                 return false;
         } else if (word.size() > 1 && word[0] == '-') {
-            reason = "unknown option " + word;
+            reason = "unknown option " + shown(word);
             return false;
         } else {
             names.push_back(word);

@@ -13,6 +13,7 @@
 #include "confine/confined_child.h"
 #include "mesh/mesh_reader.h"
 #include "mesh/mesh_store.h"
+#include "mesh/shown_text.h"
 #include "offscreen_context.h"
 #include "thumbnail_view.h"
 

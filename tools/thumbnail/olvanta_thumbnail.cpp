@@ -9,6 +9,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "confine/confinement.h"
 #include "confined_drawing.h"
 #include "filled_output.h"
+#include "mesh/shown_text.h"
 #include "mesh_source.h"
 #include "olvanta_version.h"
 #include "output_target.h"
@@ -38,14 +41,15 @@ const std::uint64_t largest_file = std::uint64_t(1) << 30;
 // A stream is kept whole in memory to be judged; its lists must still fit beside it.
 const std::uint64_t largest_stream = std::uint64_t(256) << 20;
 
-const char* shown_input = "";
+std::string quoted_input;
 char deadline_message[4096];
 // A little before the deadline's signal: the drawing child is ended and the refusal said in time.
 Clock::time_point drawing_deadline;
 
+// The reason may hold what the drawing child said, which read the file: it is shown as a line.
 int refuse(const std::string& why)
 {
-    std::fprintf(stderr, "olvanta-thumbnail: no thumbnail of '%s': %s\n", shown_input, why.c_str());
+    std::fprintf(stderr, "olvanta-thumbnail: no thumbnail of %s: %s\n", quoted_input.c_str(), shown_line(why).c_str());
     return 1;
 }
 
@@ -60,7 +64,8 @@ void on_deadline(int)
 void start_deadline()
 {
     std::snprintf(deadline_message, sizeof deadline_message,
-                  "olvanta-thumbnail: no thumbnail of '%s': it took longer than %d s\n", shown_input, seconds_allowed);
+                  "olvanta-thumbnail: no thumbnail of %s: it took longer than %d s\n", quoted_input.c_str(),
+                  seconds_allowed);
     signal(SIGALRM, on_deadline);
     itimerval timer{};
     timer.it_value.tv_sec = seconds_allowed;
@@ -83,7 +88,7 @@ int open_thumbnail_output(const ThumbnailOptions& options, OutputTarget& target,
 {
     std::string reason;
     if (!plan_output(options.output, target, reason)) {
-        failure = "'" + options.output + "': " + reason;
+        failure = quoted_name(options.output) + ": " + reason;
         return -1;
     }
     if (output_is_input(target, options.input)) {
@@ -95,7 +100,7 @@ int open_thumbnail_output(const ThumbnailOptions& options, OutputTarget& target,
     fill_if_empty(target);
     const int fd = open_output(target, "olvanta-thumbnail", reason);
     if (fd < 0)
-        failure = "'" + options.output + "': " + reason;
+        failure = quoted_name(options.output) + ": " + reason;
     else if (target.kind == OutputKind::filled)
         empty_on_signal(fd);
     return fd;
@@ -114,7 +119,7 @@ int finish_thumbnail(const ThumbnailOptions& options, OutputTarget& target, int 
 {
     std::string reason;
     if (failure.empty() && !write_output(target, out_fd, write_picture, picture, reason))
-        failure = "'" + options.output + "': " + reason;
+        failure = quoted_name(options.output) + ": " + reason;
     if (!failure.empty()) {
         discard_output(target, out_fd);
         empty_on_signal(-1);
@@ -122,8 +127,28 @@ int finish_thumbnail(const ThumbnailOptions& options, OutputTarget& target, int 
     }
     empty_on_signal(-1);
     if (!finish_output(target, out_fd, reason))
-        return refuse("'" + options.output + "': " + reason);
+        return refuse(quoted_name(options.output) + ": " + reason);
     return 0;
+}
+
+// The converter's lines, passed on once it has ended, each shown as a line. It says a few at its
+// end, far less than a pipe holds, so it never waits for us to read them.
+void pass_on_what_the_converter_said(MeshSource& source)
+{
+    std::string said;
+    char block[4096];
+    for (ssize_t got; source.converter_errors >= 0 && (got = read(source.converter_errors, block, sizeof block)) != 0;)
+        if (got > 0)
+            said.append(block, std::size_t(got));
+        else if (errno != EINTR)
+            break;
+    for (std::size_t at = 0, end; at < said.size(); at = end + 1) {
+        end = std::min(said.find('\n', at), said.size());
+        std::fprintf(stderr, "%s\n", shown_line(said.substr(at, end - at)).c_str());
+    }
+    if (source.converter_errors >= 0)
+        close(source.converter_errors);
+    source.converter_errors = -1;
 }
 
 // The picture, or the one line that says why there is none.
@@ -137,6 +162,7 @@ int make_thumbnail(const ThumbnailOptions& options)
     SourceOptions way_in;
     way_in.converter_options = {"--memory-limit", converter_memory_mib, "--time-limit", std::to_string(seconds_allowed)};
     way_in.largest_stream = largest_stream;
+    way_in.capture_converter = true;
     MeshSource source;
     std::string reason;
     if (!open_mesh_source(options.input, way_in, source, reason))
@@ -146,6 +172,7 @@ int make_thumbnail(const ThumbnailOptions& options)
     const DrawingFailure child = draw_in_a_confined_child(source, options, picture, drawing_deadline);
     const int converter_status = wait_for_converter(source);
     end_on_signal(0);
+    pass_on_what_the_converter_said(source);
     // A reading given up first ends the converter by a broken pipe; the reading's cause is the cause.
     failure = child.reading;
     if (failure.empty() && converter_status != 0)
@@ -174,7 +201,7 @@ int main(int argc, char** argv)
                     describe_confinement(confinement_on_offer(ConfinedKind::drawing)).c_str());
         return 0;
     }
-    shown_input = options.input.c_str();
+    quoted_input = quoted_name(options.input);
     clean_up_on_signals();
     start_deadline();
     return make_thumbnail(options);

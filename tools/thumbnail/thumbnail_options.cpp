@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mesh/shown_text.h"
+
 const char* const thumbnail_usage =
     "usage: olvanta-thumbnail [-s SIZE] MESH OUT.png\n"
     "Writes a SIZE x SIZE picture of MESH (256) for a file manager: the whole model, lit, on a\n"
@@ -50,18 +52,18 @@ bool parse_thumbnail_options(int argc, char** argv, ThumbnailOptions& options, s
             }
             const std::string value = joined ? word.substr(7) : argv[++i];
             if (!read_size(value, options.size)) {
-                complaint = "--size: '" + value + "' is not a whole number of pixels from 16 to 2048";
+                complaint = "--size: " + quoted_name(value) + " is not a whole number of pixels from 16 to 2048";
                 return false;
             }
         } else {
-            complaint = "unknown option '" + word + "'";
+            complaint = "unknown option " + quoted_name(word);
             return false;
         }
     }
     if (options.help || options.version)
         return true;
     if (names.size() != 2) {
-        complaint = names.size() < 2 ? "MESH and OUT.png are both needed" : "too many names: '" + names[2] + "'";
+        complaint = names.size() < 2 ? "MESH and OUT.png are both needed" : "too many names: " + quoted_name(names[2]);
         return false;
     }
     options.input = names[0];
