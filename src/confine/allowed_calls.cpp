@@ -47,6 +47,7 @@ const std::vector<AllowedCall> every_kind = {
     {"rt_sigprocmask", {}, "a new thread's start, and its end"},
     {"rt_sigaction", {}, "the C library's own signal set-up"},
     {"rt_sigreturn", {}, "the end of a signal"},
+    {"sigaltstack", {}, "a thread's own stack for signals, which the checking builds set up in every thread"},
     {"getpid", {}, "its own id"},
     {"gettid", {}, "its own id"},
     {"tgkill", {to_itself}, "abort() and raise(), to itself alone"},
