@@ -5,10 +5,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <vector>
 
+#include "scratch_folder.h"
 #include "test_files.h"
 
 namespace {
@@ -51,6 +55,79 @@ TEST(Tools, AnswerVersionAndHelpOnStandardOutput)
         EXPECT_EQ(help.out.rfind(t.usage, 0), 0u) << t.name << ": " << help.out;
         EXPECT_EQ(help.err, "") << t.name;
     }
+}
+
+std::string replaced(std::string text, const std::string& word, const std::string& by)
+{
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + by.size()))
+        text.replace(at, word.size(), by);
+    return text;
+}
+
+// An octahedron as a binary STL, which only the converter reads.
+std::string octahedron_stl()
+{
+    const float corners[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    const int faces[8][3] = {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}};
+    std::string bytes(80, ' ');
+    const std::uint32_t count = 8;
+    bytes.append(reinterpret_cast<const char*>(&count), 4);
+    for (const auto& f : faces) {
+        bytes.append(12, '\0');
+        for (const int k : f)
+            bytes.append(reinterpret_cast<const char*>(corners[k]), 12);
+        bytes.append(2, '\0');
+    }
+    return bytes;
+}
+
+// Each tool reads a mesh however it comes (a file, a FIFO, a pipe, standard input, an open
+// descriptor) in each form: what it makes of it is what it makes of the file itself.
+TEST(Tools, ReadEveryKindOfInputInEveryForm)
+{
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/mesh.obj", "v 1 0 0\nv -1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nv 0 0 -1\nf 1 3 5\nf 3 2 5\n"
+                                   "f 2 4 5\nf 4 1 5\nf 3 1 6\nf 2 3 6\nf 4 2 6\nf 1 4 6\n");
+    write_bytes(dir + "/mesh.stl", octahedron_stl());
+    write_bytes(dir + "/mesh.m", "Vertex 1 1 0 0 {normal=(1 0 0)}\nVertex 2 0 1 0 {normal=(0 1 0)}\n"
+                                 "Vertex 3 0 0 1 {normal=(0 0 1)}\nFace 1 1 2 3\n");
+    const struct {
+        const char* name;
+        const char* path;
+        const char* output;
+    } tools[] = {{"olvanta-convert", OLVANTA_CONVERT_PATH, "out.txt"},
+                 {"olvanta-thumbnail", OLVANTA_THUMBNAIL_PATH, "out.png"},
+                 {"olvanta-snapshot", OLVANTA_SNAPSHOT_PATH, "out.png"}};
+    const struct {
+        const char* name;
+        const char* command; // {tool}, {mesh} and {out}
+    } kinds[] = {
+        {"a file", "exec {tool} '{mesh}' '{out}'"},
+        {"a FIFO", "mkfifo '{mesh}.fifo' && { cat '{mesh}' > '{mesh}.fifo' & } && {tool} '{mesh}.fifo' '{out}'; s=$?; rm '{mesh}.fifo'; exit $s"},
+        {"a pipe", "cat '{mesh}' | {tool} /dev/stdin '{out}'"},
+        {"standard input from the file", "exec {tool} /dev/stdin '{out}' < '{mesh}'"},
+        {"a descriptor of a pipe", "cat '{mesh}' | {tool} /dev/fd/7 '{out}' 7<&0 0</dev/null"},
+    };
+    for (const auto& tool : tools)
+        for (const char* form : {"mesh.obj", "mesh.stl", "mesh.m"}) {
+            std::string first;
+            for (const auto& kind : kinds) {
+                const std::string where = std::string(tool.name) + ", " + form + " through " + kind.name;
+                const std::string out = dir + "/" + tool.output;
+                const std::string command = replaced(replaced(replaced(kind.command, "{tool}", std::string("'") + tool.path + "'"),
+                                                              "{mesh}", dir + "/" + form),
+                                                     "{out}", out);
+                const CommandRun run = run_command("{ " + command + "; }");
+                EXPECT_EQ(run.status, 0) << where << ": " << run.err;
+                const std::string made = read_whole_file(out);
+                EXPECT_FALSE(made.empty()) << where;
+                if (first.empty())
+                    first = made;
+                EXPECT_TRUE(made == first) << where << " makes what the file itself makes";
+                unlink(out.c_str());
+            }
+        }
+    remove_directory(dir);
 }
 
 std::string cpack_field(const std::string& config, const std::string& name)

@@ -147,6 +147,10 @@ TEST_F(OpenedFile, ShowsTheWholeFileInViewWhateverWayItComes)
          {"'/dev/stdin' " + converted_line, fitted}},
         {"process_substitution", "exec {open} <(cat '{dir}/raw.m')", converted(dir + "/raw.m", ""), {converted_line}},
         {"fifo_with_a_blank", "cat '{dir}/torus.m' > '{dir}/a fifo.m' & exec {open} '{dir}/a fifo.m'", dir + "/torus.m", {}},
+        {"obj_through_a_fifo", "cat '{dir}/far.obj' > '{dir}/a fifo.m' & exec {open} '{dir}/a fifo.m'",
+         converted(dir + "/far.obj", "--fit"), {"'" + dir + "/a fifo.m' " + converted_line, fitted}},
+        {"obj_through_a_descriptor", "exec {open} /dev/fd/7 7< '{dir}/far.obj'", converted(dir + "/far.obj", "--fit"),
+         {"'/dev/fd/7' " + converted_line, fitted}},
         {"empty_file", "exec {open} '{dir}/empty.m'", dir + "/empty.m", {"'" + dir + "/empty.m' holds no mesh"}},
     };
     for (const auto& c : cases) {

@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -52,10 +53,6 @@ MemoryCopy ended(MemoryCopy copy, CopyEnd end, int error = 0)
     copy.error = error;
     return copy;
 }
-
-} // namespace
-
-namespace {
 
 struct CopyOutcome {
     CopyEnd end;
@@ -115,6 +112,15 @@ CopyOutcome outcome_of(const std::string& said, Heard heard)
 }
 
 } // namespace
+
+std::uint64_t largest_stream_in_memory()
+{
+    const std::uint64_t most_stream_bytes = std::uint64_t(4) << 30;
+    const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0)
+        return most_stream_bytes;
+    return std::min(std::uint64_t(pages) * std::uint64_t(page_size) / 2, most_stream_bytes);
+}
 
 MemoryCopy copy_into_memory(int from, std::uint64_t most_bytes, int seconds)
 {

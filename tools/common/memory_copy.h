@@ -12,5 +12,8 @@ struct MemoryCopy {
     int error = 0;               // errno, when failed
 };
 
+// How much of a stream is kept at most: half the machine's memory, and never more than 4 GiB.
+std::uint64_t largest_stream_in_memory();
+
 // Reads `from` to its end, at most `most_bytes`, within `seconds` (0: no limit).
 MemoryCopy copy_into_memory(int from, std::uint64_t most_bytes, int seconds);

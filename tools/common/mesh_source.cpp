@@ -25,7 +25,6 @@
 namespace {
 
 const std::uint64_t mib = std::uint64_t(1) << 20;
-const std::uint64_t most_stream_bytes = std::uint64_t(4) << 30;
 // Below this a second thread costs more than it saves.
 const std::uint64_t worth_parts = 8 * mib;
 // What an unprivileged process may ask of a pipe (/proc/sys/fs/pipe-max-size).
@@ -43,11 +42,7 @@ bool names_a_descriptor(const std::string& path)
 
 std::uint64_t largest_stream(const SourceOptions& options)
 {
-    if (options.largest_stream)
-        return options.largest_stream;
-    const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
-    const std::uint64_t half = pages > 0 && page_size > 0 ? std::uint64_t(pages) * std::uint64_t(page_size) / 2 : most_stream_bytes;
-    return std::min(half, most_stream_bytes);
+    return options.largest_stream ? options.largest_stream : largest_stream_in_memory();
 }
 
 bool fail(MeshSource& source, SourceFailure failure, int error, std::string& reason)

@@ -11,6 +11,7 @@ const char* const convert_usage =
     "usage: olvanta-convert [OPTIONS] INPUT OUTPUT\n"
     "Converts a mesh in any format the Open Asset Import Library reads (OBJ, PLY, STL, OFF, glTF,\n"
     "Collada, ...) into the viewer's text format. Options may stand before or after the names.\n"
+    "INPUT may be a pipe, a FIFO or /dev/stdin too: it is kept whole in memory and read from there.\n"
     "OUTPUT may be a file (replaced whole), a device, a FIFO, or an open descriptor such as\n"
     "/dev/stdout (written where it stands, so appends append); never INPUT itself.\n"
     "\n"

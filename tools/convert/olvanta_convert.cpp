@@ -22,6 +22,7 @@
 #include "convert_options.h"
 #include "isolated_run.h"
 #include "mesh/shown_text.h"
+#include "memory_copy.h"
 #include "olvanta_version.h"
 #include "output_target.h"
 
@@ -164,10 +165,31 @@ std::string failure_with_refusal(const ChildEnding& ending, const ConvertOptions
     return failure;
 }
 
+bool is_stream(const struct stat& info)
+{
+    return S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode);
+}
+
+// A stream (a pipe, a FIFO, standard input, a device) is kept whole in memory first, as olvanta-open
+// keeps it, and read from there as a regular file is: from its start, in parts, by its size.
+// Empty when it was; else why not.
+std::string keep_stream_whole(const ConvertOptions& options, int& input, struct stat& info)
+{
+    const std::uint64_t largest = largest_stream_in_memory();
+    const MemoryCopy copy = copy_into_memory(input, largest, 0);
+    close(input);
+    input = copy.fd;
+    if (copy.end == CopyEnd::too_large)
+        return quoted_name(options.input) + " is a stream of more than " + std::to_string(largest >> 20) +
+               " MiB, more than is kept in memory to be read whole; save it to a file first";
+    if (copy.end != CopyEnd::whole || fstat(input, &info) != 0)
+        return "cannot read " + quoted_name(options.input) + ": " + std::strerror(copy.error ? copy.error : errno);
+    return "";
+}
+
 int convert(const ConvertOptions& options)
 {
-    // Not waiting on a FIFO: it is refused below, unread.
-    const int input = open(options.input.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int input = open(options.input.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     struct stat info {};
     if (input < 0 || fstat(input, &info) != 0) {
         const std::string failure = "cannot read " + quoted_name(options.input) + ": " + std::strerror(errno);
@@ -175,7 +197,12 @@ int convert(const ConvertOptions& options)
             close(input);
         return fail(failure);
     }
-    fcntl(input, F_SETFL, 0);
+    if (is_stream(info))
+        if (const std::string failure = keep_stream_whole(options, input, info); !failure.empty()) {
+            if (input >= 0)
+                close(input);
+            return fail(failure);
+        }
     OutputTarget target;
     if (const std::string unusable = unusable_names(options, info, target); !unusable.empty()) {
         close(input);
