@@ -503,6 +503,96 @@ TEST(Convert, RefusesEveryInputItCannotConvertWithOneLineAndStatusOne)
         expect_refusal(c);
 }
 
+// One triangle whose second vertex's position and normal are the six words given, in each format
+// that can carry both (STL: the facet's normal).
+using TriangleWriter = std::string (*)(const std::string (&)[6]);
+
+std::string family_triangle(const std::string (&w)[6])
+{
+    return "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 " + w[0] + " " + w[1] + " " + w[2] + " {normal=(" + w[3] + " " +
+           w[4] + " " + w[5] + ")}\nVertex 3 0 1 0 {normal=(0 0 1)}\nFace 1 1 2 3\n";
+}
+
+std::string obj_triangle(const std::string (&w)[6])
+{
+    return "v 0 0 0\nv " + w[0] + " " + w[1] + " " + w[2] + "\nv 0 1 0\nvn 0 0 1\nvn " + w[3] + " " + w[4] + " " +
+           w[5] + "\nf 1//1 2//2 3//1\n";
+}
+
+std::string ply_triangle(const std::string (&w)[6])
+{
+    return "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+           "property float nx\nproperty float ny\nproperty float nz\nelement face 1\n"
+           "property list uchar int vertex_indices\nend_header\n0 0 0 0 0 1\n" +
+           w[0] + " " + w[1] + " " + w[2] + " " + w[3] + " " + w[4] + " " + w[5] + "\n0 1 0 0 0 1\n3 0 1 2\n";
+}
+
+std::string stl_triangle(const std::string (&w)[6])
+{
+    return "solid t\nfacet normal " + w[3] + " " + w[4] + " " + w[5] + "\nouter loop\nvertex 0 0 0\nvertex " + w[0] +
+           " " + w[1] + " " + w[2] + "\nvertex 0 1 0\nendloop\nendfacet\nendsolid t\n";
+}
+
+float binary_value(const std::string& word)
+{
+    return word == "nan" ? NAN : word == "inf" ? INFINITY : word == "-inf" ? -INFINITY : std::stof(word);
+}
+
+std::string binary_stl_triangle(const std::string (&w)[6])
+{
+    std::string bytes(80, ' ');
+    put(bytes, std::uint32_t(1));
+    const std::string corners[9] = {"0", "0", "0", w[0], w[1], w[2], "0", "1", "0"};
+    for (int k = 3; k < 6; ++k)
+        put(bytes, binary_value(w[k]));
+    for (const std::string& word : corners)
+        put(bytes, binary_value(word));
+    put(bytes, std::uint16_t(0));
+    return bytes;
+}
+
+// A value that is no finite number, in each component of a position and of a normal in turn, in
+// every format: a position is refused, a normal is not used, and neither reaches the output.
+TEST(Convert, NoComponentOfAVectorThatIsNotFiniteReachesTheOutput)
+{
+    const std::vector<const char*> any_spelling = {"nan", "inf", "-inf"}, overflowing = {"1e39", "-1e39"};
+    const struct {
+        const char* file_name;
+        TriangleWriter write;
+        const std::vector<const char*>& values; // the family writes no "nan" for a position
+    } formats[] = {{"t.m", family_triangle, overflowing}, {"t.obj", obj_triangle, any_spelling},
+                   {"t.ply", ply_triangle, any_spelling}, {"t.stl", stl_triangle, any_spelling},
+                   {"b.stl", binary_stl_triangle, any_spelling}};
+    const std::string dir = temporary_directory(), output = dir + "/out.txt";
+    for (const auto& format : formats)
+        for (const char* value : format.values)
+            for (int k = 0; k < 6; ++k) {
+                std::string words[6] = {"1", "0", "0", "0", "0", "1"};
+                words[k] = value;
+                const std::string input = dir + "/" + format.file_name;
+                write_bytes(input, format.write(words));
+                const CommandRun run = convert(input, output);
+                const std::string where = std::string(format.file_name) + ": " + value + " in component " + std::to_string(k);
+                if (k < 3) {
+                    EXPECT_EQ(run.status, 1) << where;
+                    EXPECT_EQ(run.err, "olvanta-convert: '" + input + "' has vertex positions that are not finite numbers\n")
+                        << where;
+                    EXPECT_NE(access(output.c_str(), F_OK), 0) << where;
+                    continue;
+                }
+                ASSERT_EQ(run.status, 0) << where << ": " << run.err;
+                const std::string text = read_whole_file(output);
+                EXPECT_EQ(text.find("nan"), std::string::npos) << where << ":\n" << text;
+                EXPECT_EQ(text.find("inf"), std::string::npos) << where << ":\n" << text;
+                MeshStore mesh;
+                ASSERT_EQ(read_mesh_file(output, mesh).outcome, ReadOutcome::complete) << where;
+                for (const Vertex& v : mesh.vertices)
+                    EXPECT_TRUE(std::isfinite(v.nx) && std::isfinite(v.ny) && std::isfinite(v.nz) && v.nz > 0.99) << where;
+                unlink(output.c_str());
+            }
+    remove_directory(dir);
+}
+
 // Whether any process's command line holds the word.
 bool a_process_names(const std::string& word)
 {

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,16 @@ const std::string strict = "Vertex 1 0 0 0 {normal=(0 0 1)}\nVertex 2 1 0 0 {nor
 bool in_form(const std::string& text)
 {
     return judge_text(text.data(), text.data() + text.size()).in_viewers_form;
+}
+
+// The same text as a file judged in `parts` pieces: every rule holds through both ways in.
+bool file_in_form(const std::string& text, int parts)
+{
+    const int fd = memfd_create("judged", MFD_CLOEXEC);
+    const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    const bool judged = written && judge_file(fd, text.size(), parts).in_viewers_form;
+    close(fd);
+    return judged;
 }
 
 TEST(ViewersForm, JudgesEveryLine)
@@ -78,8 +89,25 @@ TEST(ViewersForm, JudgesEveryLine)
         {"obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", false},
         {"gzip", "\x1f\x8b\x08\x00", false},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(in_form(c.text), c.in_form) << c.name;
+        for (int parts = 1; parts <= 3; ++parts)
+            EXPECT_EQ(file_in_form(c.text, parts), c.in_form) << c.name << ", a file in " << parts << " parts";
+    }
+}
+
+// A number that is no finite value, in each component of the position and of the normal in turn.
+TEST(ViewersForm, NoComponentOfAVectorMayBeOtherThanFinite)
+{
+    for (const char* value : {"nan", "inf", "-inf", "1e39", "-1e39"})
+        for (int k = 0; k < 6; ++k) {
+            std::string numbers[6] = {"0", "0", "0", "0", "0", "1"};
+            numbers[k] = value;
+            const std::string text = "Vertex 1 " + numbers[0] + " " + numbers[1] + " " + numbers[2] + " {normal=(" +
+                                     numbers[3] + " " + numbers[4] + " " + numbers[5] + ")}\nFace 1 1 1 1\n";
+            EXPECT_FALSE(in_form(text)) << text;
+            EXPECT_FALSE(file_in_form(text, 2)) << text;
+        }
 }
 
 TEST(ViewersForm, CountsAndBoundsTheWholeFile)
