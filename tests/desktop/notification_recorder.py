@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 # Stands in for the desktop's notification service on a session bus: it owns
 # org.freedesktop.Notifications and writes one line per Notify call to RECORD (the application,
-# the summary, the body and the expiry timeout, apart by tabs), then answers as the real service
-# does. The strings are written as they came, so a tab or a line end in one shows as a broken
-# line. It offers the CAPABILITIES named, or only "body": with "body-markup" it stands for a
+# the id it replaces, the icon, the summary, the body, the actions, the hints and the expiry
+# timeout, apart by tabs), then answers as the real service
+# does: every field of the call, so that none goes unread (the hints as "key=value" in key
+# order, the actions and the hints apart by commas). The strings are written as they came, so a tab
+# or a line end in one shows as a broken line. It offers the CAPABILITIES named, or only "body": with "body-markup" it stands for a
 # service that renders a body as markup, where a link in one is a link the person can click.
 # "ready" on standard output once the name is its own; it ends with its bus.
 #   notification_recorder.py RECORD [CAPABILITY...]
@@ -38,8 +40,10 @@ sent = 0
 def answer(connection, sender, path, interface, method, parameters, invocation):
     global sent
     if method == "Notify":
-        application, _, _, summary, body, _, _, expiry = parameters.unpack()
-        record.write("%s\t%s\t%s\t%d\n" % (application, summary, body, expiry))
+        application, replaces, icon, summary, body, actions, hints, expiry = parameters.unpack()
+        shown_hints = ",".join("%s=%s" % (key, hints[key]) for key in sorted(hints))
+        record.write("%s\t%d\t%s\t%s\t%s\t%s\t%s\t%d\n" % (application, replaces, icon, summary, body,
+                                                       ",".join(actions), shown_hints, expiry))
         sent += 1
         invocation.return_value(GLib.Variant("(u)", (sent,)))
     elif method == "GetCapabilities":

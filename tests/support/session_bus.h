@@ -15,9 +15,43 @@
 struct SessionBus {
     pid_t daemon = -1, recorder = -1;
     std::string address; // for DBUS_SESSION_BUS_ADDRESS
-    std::string record;  // one line per notice: application, summary, body and expiry, apart by tabs
+    std::string record;  // one line per notice, every field apart by tabs (see Notice)
     std::string failure; // why there is no address, when the recorder said
 };
+
+// Every field of one notice, as the recorder wrote it.
+struct Notice {
+    std::vector<std::string> fields; // eight, unless a field held a tab
+    std::string summary() const { return fields.size() == 8 ? fields[3] : ""; }
+    std::string body() const { return fields.size() == 8 ? fields[4] : ""; }
+};
+
+inline Notice notice_from(const std::string& line)
+{
+    Notice notice;
+    for (std::size_t at = 0;;) {
+        const std::size_t tab = line.find('\t', at);
+        notice.fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+        if (tab == std::string::npos)
+            return notice;
+        at = tab + 1;
+    }
+}
+
+// The fields every notice of olvanta-open holds whatever it says: its name, a new notice rather
+// than one replaced, its icon, no actions, the desktop entry that sent it, and the service's own
+// expiry. Empty when they hold, else the first that does not.
+inline std::string unlike_our_notices(const Notice& n)
+{
+    const char* const names[8] = {"application", "replaced id", "icon", "", "", "actions", "hints", "expiry"};
+    const char* const ours[8] = {"Olvanta", "0", "olvanta", "", "", "", "desktop-entry=olvanta", "-1"};
+    if (n.fields.size() != 8)
+        return std::to_string(n.fields.size()) + " fields rather than 8";
+    for (int k = 0; k < 8; ++k)
+        if (*names[k] && n.fields[std::size_t(k)] != ours[k])
+            return std::string(names[k]) + " '" + n.fields[std::size_t(k)] + "' rather than '" + ours[k] + "'";
+    return "";
+}
 
 inline std::string first_line(const std::string& text)
 {

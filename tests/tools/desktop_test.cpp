@@ -82,6 +82,38 @@ TEST(Desktop, TheDatabaseKnowsMeshesByTheirContentAndLeavesOtherTextsAlone)
     remove_directory(dir);
 }
 
+// Each rule of the definition, with a file that it alone matches: a first record, or what may
+// stand before one, and the line that makes it a mesh. Without the rule, the file is no mesh.
+TEST(Desktop, EachRuleOfTheDefinitionHasAFileOnlyItMatches)
+{
+    const std::string dir = temporary_directory();
+    mkdir((dir + "/mime").c_str(), 0755);
+    mkdir((dir + "/mime/packages").c_str(), 0755);
+    write_bytes(dir + "/mime/packages/olvanta.xml", read_whole_file(source + "/docs/desktop/olvanta-mesh.xml"));
+    ASSERT_EQ(run_command("update-mime-database '" + dir + "/mime'").status, 0);
+    const std::string bom = "\xEF\xBB\xBF", vertex = "Vertex 1 0 0 0", face = "Face 1 1 2 3";
+    const std::string texts[] = {
+        vertex + " {normal=(0 0 1)}", vertex + "\nVertex 2 1 0 0", vertex + "\nFace 1 1 1 1",
+        vertex + "\nCorner 1 1", vertex + "\nEdge 1 1",
+        "Vertex\t1 0 0 0\nVertex 2 1 0 0", "Vertex\t1 0 0 0\nFace 1 1 1 1",
+        face + "\nVertex 1 0 0 0", face + "\nFace 2 1 2 3", face + "\nCorner 1 1", face + "\nEdge 1 2",
+        "Face\t1 1 2 3\nVertex 1 0 0 0", "Face\t1 1 2 3\nFace 2 1 2 3",
+        "Corner 1 1\nVertex 1 0 0 0", "Corner 1 1\nFace 1 1 1 1",
+        "Edge 1 2\nVertex 1 0 0 0", "Edge 1 2\nFace 1 1 2 1",
+        bom + vertex, bom + face, bom + "# made\n" + vertex, bom + "# made\n" + face,
+        "# made\n" + vertex, "# made\nVertex\t1 0 0 0", "# made\n" + face, "# made\nCorner 1 1", "# made\nEdge 1 2",
+        "\n" + vertex, "\n" + face, "\r\n" + vertex, "\r\n" + face,
+        "  " + vertex, "  " + face, "\t" + vertex, "\t" + face,
+    };
+    int n = 0;
+    for (const std::string& text : texts) {
+        const std::string file = dir + "/rule-" + std::to_string(++n);
+        write_bytes(file, text + "\n");
+        EXPECT_EQ(content_type(dir, file), "model/x-vertex-face-mesh") << "rule " << n << ": " << text;
+    }
+    remove_directory(dir);
+}
+
 // Defined in a person's own database beside the system's, as a per-user install puts it, a
 // compressed mesh is still a mesh, not just any gzip file.
 TEST(Desktop, ACompressedMeshIsAMeshAlsoFromASecondDatabase)
