@@ -381,6 +381,30 @@ int say_a_little(void*)
     return write(report_descriptor, "a little", 8) == 8 ? 0 : 1;
 }
 
+const std::size_t heard_at_most = 1 << 20;
+
+int say_bytes(std::size_t count)
+{
+    const std::string words(count, 'w');
+    for (std::size_t at = 0; at < count;) {
+        const ssize_t put = write(report_descriptor, words.data() + at, count - at);
+        if (put <= 0)
+            return 1;
+        at += std::size_t(put);
+    }
+    return 0;
+}
+
+int say_as_much_as_is_heard(void*)
+{
+    return say_bytes(heard_at_most);
+}
+
+int say_one_byte_more(void*)
+{
+    return say_bytes(heard_at_most + 1);
+}
+
 long resident_kib()
 {
     const std::string status = read_whole_file("/proc/self/status");
@@ -396,10 +420,12 @@ TEST(HearingAChild, NothingBeyondItsBoundsInBytesOrInTime)
         Heard heard;
         std::size_t said;
     } cases[] = {
-        {"a flood", say_forever, Heard::too_much, 1 << 20},
+        {"a flood", say_forever, Heard::too_much, heard_at_most},
         {"a hang", say_nothing_for_ever, Heard::too_late, 0},
         {"a flood of chatter", chatter_forever, Heard::too_late, 0},
         {"a few words", say_a_little, Heard::whole, 8},
+        {"as much as is heard", say_as_much_as_is_heard, Heard::whole, heard_at_most},
+        {"one byte more", say_one_byte_more, Heard::too_much, heard_at_most},
     };
     for (const auto& c : cases) {
         const long before = resident_kib();
@@ -407,7 +433,7 @@ TEST(HearingAChild, NothingBeyondItsBoundsInBytesOrInTime)
         ASSERT_GT(child.pid, 0);
         std::string said;
         const auto started = Clock::now();
-        const Heard heard = hear(child, said, 1 << 20, started + std::chrono::milliseconds(1500));
+        const Heard heard = hear(child, said, heard_at_most, started + std::chrono::milliseconds(1500));
         end_child(child);
         EXPECT_EQ(heard, c.heard) << c.name;
         EXPECT_EQ(said.size(), c.said) << c.name;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "convert_options.h"
 #include "convert_support.h"
 #include "mesh/mesh_reader.h"
 
@@ -421,6 +422,27 @@ TEST(Convert, AnswersAWrongCommandLineWithTheReasonTheUsageAndStatusTwo)
         EXPECT_EQ(run.status, 2) << testing::PrintToString(c.words);
         EXPECT_EQ(run.err.rfind("olvanta-convert: " + c.first_line + "\nusage: olvanta-convert ", 0), 0u) << run.err;
         EXPECT_EQ(run.out, "");
+    }
+}
+
+// The limits' own limits, at each end and one past.
+TEST(Convert, EveryLimitOptionHoldsAtItsValueAndRefusesOnePast)
+{
+    const struct {
+        const char* option;
+        const char* value;
+        bool taken;
+    } cases[] = {
+        {"--time-limit", "1", true},           {"--time-limit", "0", false},
+        {"--time-limit", "2147483647", true},  {"--time-limit", "2147483648", false},
+        {"--memory-limit", "1", true},         {"--memory-limit", "0", false},
+        {"--memory-limit", "2147483647", true}, {"--memory-limit", "2147483648", false},
+    };
+    for (const auto& c : cases) {
+        const char* const argv[] = {"olvanta-convert", c.option, c.value, "in.obj", "out.txt"};
+        ConvertOptions options;
+        std::string reason;
+        EXPECT_EQ(parse_convert_options(5, argv, options, reason), c.taken) << c.option << " " << c.value << ": " << reason;
     }
 }
 

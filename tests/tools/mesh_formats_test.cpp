@@ -109,6 +109,15 @@ const ObjCase obj_cases[] = {
      "the file is damaged (line 4: a face corner that is not a number, or not one of a/b, a//c or a/b/c)"},
     {"a_position_with_two_numbers", "v 0 0\n", {}, {}, {}, "the file is damaged (line 1: a position without three numbers)"},
     {"a_normal_with_a_word", "vn 0 0 up\n", {}, {}, {}, "the file is damaged (line 1: a normal without three numbers)"},
+    // The longest line there may be, and one a byte longer, across the reading's blocks or filling one.
+    {"a_line_of_a_mebibyte", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n#" + std::string((1 << 20) - 1, 'x') + "\n", {o, x1, y1},
+     {false, false, false}, {0, 1, 2}, ""},
+    {"a_line_a_byte_past_a_mebibyte", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n#" + std::string(1 << 20, 'x') + "\n", {}, {},
+     {}, "the file is damaged (line 5: a line runs on past 1 MiB)"},
+    {"a_first_line_of_a_mebibyte", "#" + std::string((1 << 20) - 1, 'x') + "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n",
+     {o, x1, y1}, {false, false, false}, {0, 1, 2}, ""},
+    {"a_first_line_a_byte_past_a_mebibyte", "#" + std::string(1 << 20, 'x') + "\nv 0 0 0\n", {}, {}, {},
+     "the file is damaged (line 1: a line runs on past 1 MiB)"},
 };
 
 TEST(ObjFile, ReadsPositionsNormalsAndFacesAsTheFileIndexesThem)
@@ -456,6 +465,8 @@ TEST(StlFacets, AFacetAgreesWithinTenDegreesOrWhatRoundingExplains)
         {"along_the_winding", {0, 0, 1}, o, x1, y1, false, false},
         {"not_at_unit_length", {0, 0, 7}, o, x1, y1, false, false},
         {"five_degrees_off", {0.0871557f, 0, 0.9961947f}, o, x1, y1, false, false},
+        {"just_within_ten_degrees", {0.1733903f, 0, 0.9848532f}, o, x1, y1, false, false},  // 9.985 degrees
+        {"just_past_ten_degrees", {0.1762258f, 0, 0.9843498f}, o, x1, y1, false, true},     // 10.15 degrees
         {"twenty_degrees_off", {0.3420201f, 0, 0.9396926f}, o, x1, y1, false, true},
         {"turned_round", {0, 0, -1}, o, x1, y1, false, true},
         {"zero", {0, 0, 0}, o, x1, y1, true, false},
@@ -495,7 +506,7 @@ TEST(CreaseNormals, FacesMeetingAtMoreThanThirtyDegreesKeepTheirEdge)
     const struct {
         double degrees;
         std::size_t vertices;
-    } cases[] = {{0, 4}, {20, 4}, {29, 4}, {31, 6}, {45, 6}, {90, 6}, {170, 6}};
+    } cases[] = {{0, 4}, {20, 4}, {29.99, 4}, {30.01, 6}, {45, 6}, {90, 6}, {170, 6}};
     for (const auto& c : cases) {
         ConvertedMesh m = folded_pair(c.degrees);
         make_crease_normals(m);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mesh/mesh_reader.h"
@@ -293,6 +294,37 @@ TEST(MeshSource, KeepsAStreamWholeAndJudgesIt)
     EXPECT_EQ(read.vertices.size(), 3u);
     EXPECT_EQ(read.faces.size(), 1u);
     close_mesh_source(source);
+}
+
+// A stream of exactly the largest size kept is kept; one byte more is refused.
+TEST(MeshSource, AStreamOfTheLargestSizeIsKeptAndOneByteMoreIsNot)
+{
+    signal(SIGPIPE, SIG_IGN);
+    SourceOptions bounded;
+    bounded.largest_stream = 200000;
+    for (const std::size_t size : {bounded.largest_stream, bounded.largest_stream + 1}) {
+        std::string text = strict + "#";
+        text += std::string(size - text.size() - 1, 'x') + "\n";
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread writer([&] {
+            const ssize_t put = write(ends[1], text.data(), text.size()); // may stop where the reading does
+            (void)put;
+            close(ends[1]);
+        });
+        MeshSource source;
+        std::string reason;
+        const std::string name = "/dev/fd/" + std::to_string(ends[0]);
+        const bool kept = open_mesh_source(name, bounded, source, reason);
+        writer.join();
+        close(ends[0]);
+        EXPECT_EQ(kept, size == bounded.largest_stream) << size << ": " << source_failure_line(name, source, reason, bounded);
+        if (kept) {
+            EXPECT_TRUE(source.judgement.in_viewers_form);
+            EXPECT_EQ(read_through(source.name).faces.size(), 1u);
+            close_mesh_source(source);
+        }
+    }
 }
 
 TEST(MeshSource, FailuresNameTheFileAndTheSystemsReason)

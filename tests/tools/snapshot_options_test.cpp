@@ -20,6 +20,35 @@ SnapshotOptions parsed(std::vector<std::string> words)
     return options;
 }
 
+// Every number an option takes, at each end of its range and one step past it.
+TEST(SnapshotOptions, EveryLimitHoldsAtItsValueAndRefusesOnePast)
+{
+    const struct {
+        const char* option;
+        const char* value;
+        bool taken;
+    } cases[] = {
+        {"--size", "16", true},          {"--size", "15", false},         {"--size", "4096", true},
+        {"--size", "4097", false},       {"--turntable", "1", true},      {"--turntable", "0", false},
+        {"--turntable", "3600", true},   {"--turntable", "3601", false},  {"--time-limit", "1", true},
+        {"--time-limit", "0", false},    {"--time-limit", "86400", true}, {"--time-limit", "86401", false},
+        {"--turn", "360,-360,0", true},  {"--turn", "0,360.001,0", false}, {"--turn", "0,0,-360.001", false},
+        {"--pan", "1e6,-1e6,0", true},   {"--pan", "0,1000001,0", false}, {"--pan", "0,0,-1000001", false},
+        {"--zoom", "1e-6", true},        {"--zoom", "0", false},          {"--zoom", "1e6", true},
+        {"--zoom", "1000001", false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> words{"olvanta-snapshot", c.option, c.value, "m.txt", "out.png"};
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        SnapshotOptions options;
+        std::string reason;
+        EXPECT_EQ(parse_snapshot_options(int(argv.size()), argv.data(), options, reason), c.taken)
+            << c.option << " " << c.value << ": " << reason;
+    }
+}
+
 TEST(SnapshotOptions, WithoutOptionsTheStateIsTheViewersFirst)
 {
     const ViewerState state = state_for_frame(parsed({"mesh.txt", "out.png"}), 0);

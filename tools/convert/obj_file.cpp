@@ -190,6 +190,11 @@ void end_of_line(const char* begin, const char* end, std::string& held, Part& pa
     ++part.lines;
     if (!held.empty()) {
         held.append(begin, end);
+        if (held.size() > longest_line && part.damage.empty()) {
+            part.damage = "a line runs on past 1 MiB";
+            part.damage_line = part.lines;
+            return;
+        }
         begin = held.data(), end = held.data() + held.size();
     }
     while (end > begin && end[-1] == '\r')
