@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "confined_read.h"
 #include "mesh/mesh_reader.h"
 #include "mesh_compare.h"
 #include "reference_reader.h"
@@ -53,6 +54,13 @@ TEST_P(ReadMeshText, GivesTheListedRecords)
             EXPECT_EQ(as_file.vertices, c.vertices) << parts << " parts (0: a stream), chunks of " << chunk;
             EXPECT_EQ(as_file.faces, c.faces) << parts << " parts (0: a stream), chunks of " << chunk;
         }
+    // The viewer's own way: read in a confined child, its lists taken either way.
+    for (const ListsTaken way : {ListsTaken::by_copy, ListsTaken::by_pipe}) {
+        MeshStore confined;
+        EXPECT_EQ(read_text_confined(c.text, confined, way).outcome, ReadOutcome::complete);
+        EXPECT_EQ(confined.vertices, c.vertices) << (way == ListsTaken::by_pipe ? "by pipe" : "by copy");
+        EXPECT_EQ(confined.faces, c.faces) << (way == ListsTaken::by_pipe ? "by pipe" : "by copy");
+    }
     // The oracle must agree with every row, or the row itself is wrong.
     const MeshStore oracle = reference_read(c.text);
     EXPECT_EQ(oracle.vertices, c.vertices);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "confined_read.h"
 #include "mesh/mesh_reader.h"
 #include "mesh_compare.h"
 
@@ -83,6 +84,13 @@ TEST(ReadingFindings, AreTheSameWholeInChunksInPartsAndAsAStream)
             MeshStore streamed;
             expect_findings(c, read_text_as_file(c.text, streamed, ReadingPlan{1, true, chunk, SIZE_MAX, true, 97}),
                             "a stream in chunks of " + std::to_string(chunk));
+        }
+        for (const ListsTaken way : {ListsTaken::by_copy, ListsTaken::by_pipe}) {
+            MeshStore confined;
+            const std::string how = way == ListsTaken::by_copy ? "confined, copied" : "confined, by pipe";
+            expect_findings(c, read_text_confined(c.text, confined, way), how);
+            EXPECT_EQ(confined.vertices, whole.vertices) << c.name << ", " << how;
+            EXPECT_EQ(confined.faces, whole.faces) << c.name << ", " << how;
         }
     }
 }
