@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "escape_attempts.h"
+#include "escape_scene.h"
 #include "probe_memory.h"
 #include "test_files.h"
 
@@ -211,6 +212,35 @@ inline void end_processes(const std::vector<pid_t>& pids)
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
+}
+
+// ---- The escape probe's environment ----
+
+// The tool's parent keeps this in its environment; the key's file holds key_words.
+const char* const secret = "OLVANTA_SECRET=the-parent-keeps-this";
+const char* const secret_words = "the-parent-keeps-this";
+const char* const key_words = "BEGIN KEY";
+
+// All a tool gets under the probe, the secret first: the first bytes of the environment hold it.
+inline std::vector<std::string> probe_environment(const EscapeTargets& t, const std::string& memory,
+                                                  const std::string& input, const std::string& output,
+                                                  const std::string& mount_point, const std::string& display)
+{
+    return {secret,
+            "PATH=/usr/bin:/bin",
+            "HOME=" + t.home,
+            "DISPLAY=" + display,
+            "LD_PRELOAD=" OLVANTA_ESCAPE_PROBE,
+            "ASAN_OPTIONS=verify_asan_link_order=0",
+            "OLVANTA_PROBE_MEMORY=" + memory,
+            "OLVANTA_PROBE_INPUT=" + input,
+            "OLVANTA_PROBE_BESIDE=" + t.beside,
+            "OLVANTA_PROBE_TCP_PORT=" + std::to_string(t.tcp_port),
+            "OLVANTA_PROBE_LOCAL_SOCKET=" + t.local_socket,
+            "OLVANTA_PROBE_ABSTRACT_SOCKET=" + t.abstract_socket,
+            "OLVANTA_PROBE_VICTIM=" + std::to_string(t.victim),
+            "OLVANTA_PROBE_OUTPUT=" + output,
+            "OLVANTA_PROBE_MOUNT_POINT=" + mount_point};
 }
 
 // ---- Running a tool ----

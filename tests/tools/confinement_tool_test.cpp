@@ -31,9 +31,6 @@
 
 namespace {
 
-const char* const secret = "OLVANTA_SECRET=the-parent-keeps-this";
-const char* const secret_words = "the-parent-keeps-this";
-const char* const key_words = "BEGIN KEY";
 const std::size_t every_attempt_count = 65;
 const char* const control_output_text = "the control's own\n";
 const char* const rewritten_text = "rewritten by a process left behind\n";
@@ -196,22 +193,7 @@ protected:
 
     std::vector<std::string> environment_for(const std::string& input, const std::string& output) const
     {
-        const EscapeTargets& t = scene.targets;
-        return {secret,
-                "PATH=/usr/bin:/bin",
-                "HOME=" + t.home,
-                "DISPLAY=" + display,
-                "LD_PRELOAD=" OLVANTA_ESCAPE_PROBE,
-                "ASAN_OPTIONS=verify_asan_link_order=0",
-                "OLVANTA_PROBE_MEMORY=" + memory,
-                "OLVANTA_PROBE_INPUT=" + input,
-                "OLVANTA_PROBE_BESIDE=" + t.beside,
-                "OLVANTA_PROBE_TCP_PORT=" + std::to_string(t.tcp_port),
-                "OLVANTA_PROBE_LOCAL_SOCKET=" + t.local_socket,
-                "OLVANTA_PROBE_ABSTRACT_SOCKET=" + t.abstract_socket,
-                "OLVANTA_PROBE_VICTIM=" + std::to_string(t.victim),
-                "OLVANTA_PROBE_OUTPUT=" + output,
-                "OLVANTA_PROBE_MOUNT_POINT=" + mount_point};
+        return probe_environment(scene.targets, memory, input, output, mount_point, display);
     }
 
     // A process of the test that fills the FIFO, should the tool open it.
