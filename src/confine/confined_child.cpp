@@ -39,9 +39,13 @@ void keep_only(int report, int chatter, const Handed& handed)
     dup2(nothing, STDIN_FILENO);
     dup2(chatter, STDOUT_FILENO);
     dup2(chatter, STDERR_FILENO);
+    // A number not handed is closed too: whatever the parent held there (its output, a pipe) is
+    // not the child's, and the filter lets a child write on the output's number.
     for (int i = 0; i < 4; ++i)
         if (moved[i] >= 0)
             dup2(moved[i], to[i]);
+        else
+            close(to[i]);
     close_from(first_free_descriptor);
 }
 

@@ -1,14 +1,17 @@
 // The targets of the escape attempts, made for one test and taken down after it: a scratch home
 // with a key and a shell start-up file, a folder for the input and one beside it, a listening TCP
 // port, a listening local socket by name and an abstract one (never accepting, so their backlogs
-// are as long as the system allows), and a process to stop or trace.
+// are as long as the system allows), and a process to stop or trace, of the user the attempts run
+// as.
 #pragma once
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <stddef.h>
 #include <sys/socket.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -59,7 +62,18 @@ inline int listen_locally(const std::string& name, bool abstract)
     return listening_socket(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
 }
 
-inline EscapeScene make_escape_scene()
+// A victim of another user than ours drops to that user and stays traceable by it.
+[[noreturn]] inline void wait_as_a_victim(uid_t user, gid_t group)
+{
+    if (user != geteuid() && (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 ||
+                              setresuid(user, user, user) != 0))
+        _exit(1);
+    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+    for (;;)
+        pause();
+}
+
+inline EscapeScene make_escape_scene(uid_t victim_user = geteuid(), gid_t victim_group = getegid())
 {
     EscapeScene scene;
     scene.dir = temporary_directory();
@@ -81,8 +95,7 @@ inline EscapeScene make_escape_scene()
     scene.listeners[2] = listen_locally(t.abstract_socket, true);
     t.victim = fork();
     if (t.victim == 0)
-        for (;;)
-            pause();
+        wait_as_a_victim(victim_user, victim_group);
     return scene;
 }
 

@@ -266,6 +266,36 @@ TEST_F(Confined, ReadingThroughHandedDescriptorsStillWorks)
     }
 }
 
+// Only what it was handed: a file of the parent's at one of the fixed numbers that it did not
+// hand (an output, a socket) is not the child's to write to.
+TEST_F(Confined, HoldsNoDescriptorItWasNotHanded)
+{
+    const int fixed[] = {output_descriptor, broker_descriptor};
+    int kept[2];
+    const int parents_own = open(scene.targets.beside.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(parents_own, 0);
+    for (int i = 0; i < 2; ++i) {
+        kept[i] = fcntl(fixed[i], F_DUPFD_CLOEXEC, 100);
+        ASSERT_EQ(dup2(parents_own, fixed[i]), fixed[i]);
+    }
+    for (const ConfinedKind kind : every_kind) {
+        const std::string said = said_by_confined_child(kind, input_fd, [&] {
+            std::string open_ones;
+            for (const int fd : fixed) {
+                struct stat status {};
+                open_ones += syscall(SYS_fstat, fd, &status) == 0 ? std::to_string(fd) + " open " : "";
+            }
+            return open_ones.empty() ? "none" : open_ones;
+        });
+        EXPECT_EQ(said, "none") << name_of(kind);
+    }
+    for (int i = 0; i < 2; ++i)
+        kept[i] >= 0 ? dup2(kept[i], fixed[i]) : close(fixed[i]);
+    for (const int fd : {kept[0], kept[1], parents_own})
+        if (fd >= 0)
+            close(fd);
+}
+
 // A call nobody listed gets an error, and the library takes its own way round: the C library
 // counts the cores from /sys, then /proc, both refused, then asks the scheduler, which is allowed.
 TEST_F(Confined, ALibraryRefusedACallTakesItsOwnWayRound)

@@ -199,6 +199,11 @@ int snapshot(const SnapshotOptions& options)
         return 1;
     say_what_the_converter_fitted(options.mesh, source);
     close_mesh_source(source);
+    // A reading child that broke off (it died, or sent what no reading makes) gave nothing to
+    // trust: an empty picture would pass for the mesh's.
+    if (report.outcome == ReadOutcome::read_failed && report.error == EPROTO)
+        return fail("reading " + quoted_name(options.mesh) + " failed: " + report.reason +
+                    " (the process that read it broke off); no picture was written");
     if (!report_reading("olvanta-snapshot", false, options.mesh, report, mesh_store))
         return 1;
     const int screen = std::max(1024, options.size + 64);

