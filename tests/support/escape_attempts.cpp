@@ -22,6 +22,7 @@
 #include <sys/swap.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -31,6 +32,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 #include <initializer_list>
 
 namespace {
@@ -69,15 +71,16 @@ int append_to(const std::string& path)
     return error;
 }
 
+int made(const std::string& path, int error, bool folder = false);
+
 int create_in(const std::string& folder)
 {
     const std::string path = folder + "/olvanta-escaped-" + std::to_string(getpid());
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno;
-    close(fd);
-    unlink(path.c_str());
-    return 0;
+    const int error = fd < 0 ? errno : 0;
+    if (fd >= 0)
+        close(fd);
+    return made(path, error);
 }
 
 int connect_to(const sockaddr* address, socklen_t length)
@@ -549,6 +552,435 @@ std::string escaped(const std::string& bytes)
     return shown;
 }
 
+// ---- The same effects by other routes ----
+
+void write_file(const std::string& path, const char* text)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    const ssize_t put = write(fd, text, std::strlen(text));
+    (void)put;
+    close(fd);
+}
+
+int read_through_openat2(const std::string& path)
+{
+    struct {
+        std::uint64_t flags, mode, resolve;
+    } how{O_RDONLY | O_CLOEXEC, 0, 0};
+    const int fd = int(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+    if (fd < 0)
+        return errno;
+    char byte;
+    const int error = read(fd, &byte, 1) == 1 ? 0 : errno ? errno : ENODATA;
+    close(fd);
+    return error;
+}
+
+int read_through_open(const std::string& path)
+{
+    const int fd = int(syscall(SYS_open, path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd < 0)
+        return errno;
+    char byte;
+    const int error = read(fd, &byte, 1) == 1 ? 0 : errno ? errno : ENODATA;
+    close(fd);
+    return error;
+}
+
+int list_folder(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char entries[4096];
+    const int error = syscall(SYS_getdents64, fd, entries, sizeof entries) > 0 ? 0 : errno ? errno : ENODATA;
+    close(fd);
+    return error;
+}
+
+// A started program says so by its status, as start_a_shell's does; `how` execs in the child.
+int started_by(void (*how)())
+{
+    const int shell_ran = 77;
+    const pid_t pid = fork();
+    if (pid < 0)
+        return errno;
+    if (pid == 0) {
+        how();
+        _exit(errno == shell_ran ? EIO : errno);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status))
+        return ECHILD;
+    return WEXITSTATUS(status) == shell_ran ? 0 : WEXITSTATUS(status);
+}
+
+char* const shell_words[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>("exit 77"), nullptr};
+
+void exec_through_execveat()
+{
+    syscall(SYS_execveat, AT_FDCWD, "/bin/sh", shell_words, environ, 0);
+}
+
+void exec_from_a_descriptor()
+{
+    const int fd = open("/bin/sh", O_PATH | O_CLOEXEC);
+    if (fd >= 0)
+        syscall(SYS_execveat, fd, "", shell_words, environ, AT_EMPTY_PATH);
+}
+
+// Where the program to start lies, for the routes below, which take no argument.
+std::string lone_program_path;
+
+void exec_the_lone_program()
+{
+    char* const words[] = {const_cast<char*>("lone"), nullptr};
+    execve(lone_program_path.c_str(), words, environ);
+}
+
+// The kernel finds and opens the program before it copies the arguments: with arguments it
+// cannot read, an exec that was let through fails there (EFAULT) and this process goes on, so
+// the exec itself is tried without a process of its own to try it in.
+int reach_exec_of(const std::string& path, bool through_execveat)
+{
+    char** const unreadable = reinterpret_cast<char**>(std::uintptr_t(8));
+    const long result = through_execveat ? syscall(SYS_execveat, AT_FDCWD, path.c_str(), unreadable, unreadable, 0)
+                                         : syscall(SYS_execve, path.c_str(), unreadable, unreadable);
+    return result == 0 || errno == EFAULT ? 0 : errno;
+}
+
+void exec_the_lone_program_from_a_descriptor()
+{
+    char* const words[] = {const_cast<char*>("lone"), nullptr};
+    const int fd = open(lone_program_path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd >= 0)
+        syscall(SYS_execveat, fd, "", words, environ, AT_EMPTY_PATH);
+}
+
+// vfork and exec, as posix_spawn does it, with no fork of the whole process first.
+int start_through_vfork()
+{
+    const pid_t pid = vfork();
+    if (pid < 0)
+        return errno;
+    if (pid == 0) {
+        execve("/bin/sh", shell_words, environ);
+        _exit(errno == 77 ? EIO : errno);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status))
+        return ECHILD;
+    return WEXITSTATUS(status) == 77 ? 0 : WEXITSTATUS(status);
+}
+
+std::string new_name_in(const std::string& folder, const char* kind)
+{
+    return folder + "/olvanta-escaped-" + std::to_string(getpid()) + "-" + kind;
+}
+
+// Judged by what is there afterwards, not by the call's answer: a call that makes a file and then
+// fails to open it has made it all the same. What was made is removed again.
+int made(const std::string& path, int error, bool folder)
+{
+    struct stat status {};
+    if (error != 0 && lstat(path.c_str(), &status) != 0)
+        return error;
+    if (folder)
+        rmdir(path.c_str());
+    else
+        unlink(path.c_str());
+    return 0;
+}
+
+int create_through_creat(const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "creat");
+    const int fd = int(syscall(SYS_creat, path.c_str(), 0600));
+    const int error = fd < 0 ? errno : 0;
+    if (fd >= 0)
+        close(fd);
+    return made(path, error);
+}
+
+int create_through_openat2(const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "openat2");
+    struct {
+        std::uint64_t flags, mode, resolve;
+    } how{O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600, 0};
+    const int fd = int(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+    const int error = fd < 0 ? errno : 0;
+    if (fd >= 0)
+        close(fd);
+    return made(path, error);
+}
+
+// A file with no name yet, which linkat could name later.
+int create_unnamed(const std::string& folder)
+{
+    const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    close(fd);
+    return 0;
+}
+
+int make_node(const std::string& folder, mode_t kind, dev_t device = 0)
+{
+    const std::string path = new_name_in(folder, S_ISREG(kind) ? "file" : S_ISFIFO(kind) ? "fifo" : "device");
+    const int error = mknod(path.c_str(), kind | 0600, device) == 0 ? 0 : errno;
+    return made(path, error);
+}
+
+int make_folder(const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "folder");
+    const int error = mkdir(path.c_str(), 0700) == 0 ? 0 : errno;
+    return made(path, error, true);
+}
+
+int make_symbolic_link(const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "link");
+    const int error = symlink("/etc/passwd", path.c_str()) == 0 ? 0 : errno;
+    return made(path, error);
+}
+
+// The same makings through the calls the C library does not use for them here.
+int make_through_at_calls(const std::string& folder, const char* kind)
+{
+    const std::string path = new_name_in(folder, kind), what = kind;
+    long result = -1;
+    if (what == "mkdirat")
+        result = syscall(SYS_mkdirat, AT_FDCWD, path.c_str(), 0700);
+    else if (what == "symlinkat")
+        result = syscall(SYS_symlinkat, "/etc/passwd", AT_FDCWD, path.c_str());
+    else if (what == "mknod")
+        result = syscall(SYS_mknod, path.c_str(), S_IFIFO | 0600, 0);
+    return made(path, result == 0 ? 0 : errno, what == "mkdirat");
+}
+
+int bind_a_local_socket(const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "socket");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return ENAMETOOLONG;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    const int error = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    close(fd);
+    return made(path, error);
+}
+
+int link_into(const std::string& file, const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "hard-link");
+    const int error = link(file.c_str(), path.c_str()) == 0 ? 0 : errno;
+    return made(path, error);
+}
+
+int link_through_linkat(const std::string& file, const std::string& folder)
+{
+    const std::string path = new_name_in(folder, "linkat");
+    const int error = syscall(SYS_linkat, AT_FDCWD, file.c_str(), AT_FDCWD, path.c_str(), 0) == 0 ? 0 : errno;
+    return made(path, error);
+}
+
+int remove_through_unlinkat(const std::string& path, bool folder)
+{
+    if (syscall(SYS_unlinkat, AT_FDCWD, path.c_str(), folder ? AT_REMOVEDIR : 0) != 0)
+        return errno;
+    if (folder)
+        mkdir(path.c_str(), 0755);
+    else
+        write_file(path, "mine\n");
+    return 0;
+}
+
+int rename_through_renameat2(const std::string& path)
+{
+    const std::string renamed = path + "-renamed";
+    if (syscall(SYS_renameat2, AT_FDCWD, path.c_str(), AT_FDCWD, renamed.c_str(), 0) != 0)
+        return errno;
+    rename(renamed.c_str(), path.c_str());
+    return 0;
+}
+
+int remove_file(const std::string& path)
+{
+    if (unlink(path.c_str()) != 0)
+        return errno;
+    write_file(path, "mine\n");
+    return 0;
+}
+
+int rename_file(const std::string& path)
+{
+    const std::string renamed = path + "-renamed";
+    if (rename(path.c_str(), renamed.c_str()) != 0)
+        return errno;
+    rename(renamed.c_str(), path.c_str());
+    return 0;
+}
+
+int remove_folder(const std::string& path)
+{
+    if (rmdir(path.c_str()) != 0)
+        return errno;
+    mkdir(path.c_str(), 0755);
+    return 0;
+}
+
+int empty_by_name(const std::string& path)
+{
+    if (truncate(path.c_str(), 0) != 0)
+        return errno;
+    write_file(path, kept_text);
+    return 0;
+}
+
+int empty_by_opening(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    close(fd);
+    write_file(path, kept_text);
+    return 0;
+}
+
+int listen_on_tcp()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    const int error = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+int send_a_datagram(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    const int error = sendto(fd, "x", 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 1 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+int stop_through_tgkill(pid_t victim)
+{
+    if (victim <= 0)
+        return ESRCH;
+    if (syscall(SYS_tgkill, victim, victim, SIGSTOP) != 0)
+        return errno;
+    kill(victim, SIGCONT);
+    return 0;
+}
+
+int stop_through_a_pidfd(pid_t victim)
+{
+    const int fd = int(syscall(SYS_pidfd_open, victim, 0));
+    if (fd < 0)
+        return errno;
+    const int error = syscall(SYS_pidfd_send_signal, fd, SIGSTOP, nullptr, 0) == 0 ? 0 : errno;
+    if (error == 0)
+        kill(victim, SIGCONT);
+    close(fd);
+    return error;
+}
+
+int write_into_another_process(pid_t victim)
+{
+    long word = 0;
+    iovec local{&word, sizeof word};
+    iovec remote{reinterpret_cast<void*>(std::uintptr_t(0x10000)), sizeof word};
+    // An address the victim has not mapped: reaching the victim's memory at all is the escape.
+    const ssize_t written = syscall(SYS_process_vm_writev, victim, &local, 1, &remote, 1, 0);
+    return written >= 0 || errno == EFAULT ? 0 : errno;
+}
+
+int start_a_process()
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        return errno;
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return 0;
+}
+
+void attempts_by_other_routes(std::vector<EscapeOutcome>& outcomes, const EscapeTargets& t)
+{
+    const std::string key = t.home + "/.ssh/id_rsa", tmp = t.temporary_folder;
+    const auto add = [&](const char* what, int error) { outcomes.push_back(outcome(what, error)); };
+    add("read ~/.ssh/id_rsa through openat2", read_through_openat2(key));
+    add("read ~/.ssh/id_rsa through open", read_through_open(key));
+    add("list ~/.ssh", list_folder(t.home + "/.ssh"));
+    add("start /bin/sh through execveat", started_by(exec_through_execveat));
+    add("start /bin/sh from a descriptor of its path", started_by(exec_from_a_descriptor));
+    add("start /bin/sh through vfork", start_through_vfork());
+    if (!t.lone_program.empty()) {
+        lone_program_path = t.lone_program;
+        add("start a program that needs no library", started_by(exec_the_lone_program));
+        add("start a program that needs no library from a descriptor", started_by(exec_the_lone_program_from_a_descriptor));
+        add("start a program in this very process", reach_exec_of(t.lone_program, false));
+        add("start a program in this very process through execveat", reach_exec_of(t.lone_program, true));
+    }
+    add("create a file in /tmp through creat", create_through_creat(tmp));
+    add("create a file in /tmp through openat2", create_through_openat2(tmp));
+    add("create an unnamed file in /tmp", create_unnamed(tmp));
+    add("make a file in /tmp through mknod", make_node(tmp, S_IFREG));
+    add("make a FIFO in /tmp", make_node(tmp, S_IFIFO));
+    add("make a folder in /tmp", make_folder(tmp));
+    if (t.as_root) {
+        add("make a character device in /tmp", make_node(tmp, S_IFCHR, makedev(1, 3)));
+        add("make a block device in /tmp", make_node(tmp, S_IFBLK, makedev(7, 0)));
+    }
+    add("make a symbolic link in /tmp", make_symbolic_link(tmp));
+    add("make a folder in /tmp through mkdirat", make_through_at_calls(tmp, "mkdirat"));
+    add("make a symbolic link in /tmp through symlinkat", make_through_at_calls(tmp, "symlinkat"));
+    add("make a FIFO in /tmp through the old mknod", make_through_at_calls(tmp, "mknod"));
+    add("bind a local socket in /tmp", bind_a_local_socket(tmp));
+    add("listen on a TCP port", listen_on_tcp());
+    add("send a UDP datagram to this machine", send_a_datagram(t.tcp_port));
+    add("stop another process through tgkill", stop_through_tgkill(t.victim));
+    add("stop another process through a pidfd", stop_through_a_pidfd(t.victim));
+    add("write into another process's memory", write_into_another_process(t.victim));
+    add("start a process", start_a_process());
+    if (t.spare_folder.empty())
+        return;
+    add("link a file of the user's into /tmp", link_into(t.spare_folder + "/keep-me", tmp));
+    add("link a file of the user's into /tmp through linkat", link_through_linkat(t.spare_folder + "/keep-me", tmp));
+    add("remove a file of the user's", remove_file(t.spare_folder + "/remove-me"));
+    add("remove a file of the user's through unlinkat", remove_through_unlinkat(t.spare_folder + "/remove-me", false));
+    add("remove a folder of the user's through unlinkat", remove_through_unlinkat(t.spare_folder + "/empty", true));
+    add("rename a file of the user's through renameat2", rename_through_renameat2(t.spare_folder + "/rename-me"));
+    add("rename a file of the user's", rename_file(t.spare_folder + "/rename-me"));
+    add("remove a folder of the user's", remove_folder(t.spare_folder + "/empty"));
+    add("empty a file of the user's by its name", empty_by_name(t.spare_folder + "/keep-me"));
+    add("empty a file of the user's by opening it", empty_by_opening(t.spare_folder + "/keep-me"));
+}
+
 } // namespace
 
 std::vector<EscapeOutcome> try_to_escape(const EscapeTargets& t)
@@ -584,6 +1016,8 @@ std::vector<EscapeOutcome> try_to_escape(const EscapeTargets& t)
         attempts_on_the_terminal(outcomes);
     if (t.sets & processes)
         attempts_on_processes(outcomes, t);
+    if (t.sets & other_routes)
+        attempts_by_other_routes(outcomes, t);
     return outcomes;
 }
 

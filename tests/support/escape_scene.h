@@ -85,6 +85,18 @@ inline EscapeScene make_escape_scene(uid_t victim_user = geteuid(), gid_t victim
         mkdir(folder.c_str(), 0755);
     write_bytes(t.home + "/.ssh/id_rsa", "-----BEGIN KEY-----\n");
     write_bytes(t.home + "/.bashrc", "# the user's own\n");
+    t.as_root = geteuid() == 0;
+#if defined(__x86_64__)
+    t.lone_program = scene.dir + "/lone-program";
+    write_bytes(t.lone_program, std::string(reinterpret_cast<const char*>(lone_program_bytes), sizeof lone_program_bytes));
+    chmod(t.lone_program.c_str(), 0755);
+#endif
+    t.spare_folder = scene.dir + "/spare";
+    mkdir(t.spare_folder.c_str(), 0755);
+    mkdir((t.spare_folder + "/empty").c_str(), 0755);
+    write_bytes(t.spare_folder + "/remove-me", "mine\n");
+    write_bytes(t.spare_folder + "/rename-me", "mine\n");
+    write_bytes(t.spare_folder + "/keep-me", kept_text);
     t.beside = scene.dir + "/beside/secret.txt";
     write_bytes(t.beside, "secret\n");
     t.temporary_folder = "/tmp";
