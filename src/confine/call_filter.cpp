@@ -11,16 +11,21 @@
 
 namespace {
 
+scmp_arg_cmp compared(unsigned argument, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0)
+{
+    return scmp_arg_cmp{argument, op, a, b};
+}
+
 scmp_arg_cmp comparison(const ArgumentTest& t)
 {
     const scmp_datum_t value = t.value == own_process ? scmp_datum_t(getpid()) : scmp_datum_t(t.value);
     switch (t.test) {
-    case ArgumentTest::is: return SCMP_CMP(t.argument, SCMP_CMP_EQ, value);
-    case ArgumentTest::is_not: return SCMP_CMP(t.argument, SCMP_CMP_NE, value);
-    case ArgumentTest::has_bits: return SCMP_CMP(t.argument, SCMP_CMP_MASKED_EQ, value, value);
-    case ArgumentTest::lacks_bits: return SCMP_CMP(t.argument, SCMP_CMP_MASKED_EQ, value, 0);
+    case ArgumentTest::is: return compared(t.argument, SCMP_CMP_EQ, value);
+    case ArgumentTest::is_not: return compared(t.argument, SCMP_CMP_NE, value);
+    case ArgumentTest::has_bits: return compared(t.argument, SCMP_CMP_MASKED_EQ, value, value);
+    case ArgumentTest::lacks_bits: return compared(t.argument, SCMP_CMP_MASKED_EQ, value, 0);
     }
-    return SCMP_CMP(t.argument, SCMP_CMP_EQ, value);
+    return compared(t.argument, SCMP_CMP_EQ, value);
 }
 
 // A call this architecture lacks is left out; the rest hold.
