@@ -93,12 +93,19 @@ int connect_to(const sockaddr* address, socklen_t length)
     return error;
 }
 
-int connect_over_tcp(int port)
+// This machine's own address at `port` (0: any port).
+sockaddr_in loopback(int port)
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int connect_over_tcp(int port)
+{
+    const sockaddr_in address = loopback(port);
     return connect_to(reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
@@ -861,9 +868,7 @@ int empty_by_opening(const std::string& path)
 
 int listen_on_tcp()
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = loopback(0);
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return errno;
@@ -874,10 +879,7 @@ int listen_on_tcp()
 
 int send_a_datagram(int port)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = loopback(port);
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return errno;
