@@ -52,6 +52,22 @@ INSTANTIATE_TEST_SUITE_P(Decimal, ReadFloat, testing::Values(
     FloatCase{"123456789012345678901234567890", true, 1.23456789e29f, 30},
     FloatCase{"0.333333333333333333333333333333333", true, 1.0f / 3.0f, 35}));
 
+// A whole decimal as the C library converts it, correctly rounded.
+FloatCase as_strtof(const char* text)
+{
+    return FloatCase{text, true, std::strtof(text, nullptr), std::string(text).size()};
+}
+
+// At the ends of each exact path and one past: a mantissa of 2^24 (floats) and 2^53 (doubles),
+// powers of ten up to 10^10 and 10^22; and decimals whose nearest double lies exactly halfway
+// between two floats, or whose 17 digits a double cannot hold, where a second rounding goes wrong.
+INSTANTIATE_TEST_SUITE_P(AtTheEndsOfEachExactPath, ReadFloat, testing::Values(
+    as_strtof("16777216"), as_strtof("16777217"), as_strtof("1677721.7"), as_strtof("1e10"), as_strtof("1e11"),
+    as_strtof("3e-10"), as_strtof("3e-11"), as_strtof("9007199254740992e-15"), as_strtof("9007199254740993e-15"),
+    as_strtof("1e22"), as_strtof("1e23"), as_strtof("7e-22"), as_strtof("7e-23"),
+    as_strtof("8.927982807159424"), as_strtof("0.000004830740408579004"), as_strtof("0.00001811511265259469"),
+    as_strtof("116.38307571411133"), as_strtof("0.010958231519907713")));
+
 INSTANTIATE_TEST_SUITE_P(OutOfRangeAsStrtof, ReadFloat, testing::Values(
     FloatCase{"1e50", true, inf, 4},
     FloatCase{"-1e50", true, -inf, 5},

@@ -525,6 +525,46 @@ TEST(Convert, RefusesEveryInputItCannotConvertWithOneLineAndStatusOne)
         expect_refusal(c);
 }
 
+// A mesh of many blocks of the writer's records, each record where it belongs: the grid's faces in
+// the file's order, each through the positions the file gave its corners.
+TEST(Convert, ABigMeshComesOutWholeThroughEveryBlockOfTheWriter)
+{
+    const int side = 600; // 360,000 vertices and 718,802 grid_faces: blocks of 65,536 records, many rings round
+    std::string text;
+    text.reserve(std::size_t(side) * side * 40);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            text += "v " + std::to_string(x) + " " + std::to_string(y) + " 0\n";
+    std::vector<std::array<int, 3>> grid_faces;
+    for (int y = 0; y + 1 < side; ++y)
+        for (int x = 0; x + 1 < side; ++x) {
+            const int a = y * side + x + 1;
+            grid_faces.push_back({a, a + 1, a + side + 1});
+            grid_faces.push_back({a, a + side + 1, a + side});
+        }
+    for (const auto& f : grid_faces)
+        text += "f " + std::to_string(f[0]) + " " + std::to_string(f[1]) + " " + std::to_string(f[2]) + "\n";
+    const std::string dir = temporary_directory();
+    write_bytes(dir + "/grid.obj", text);
+    const CommandRun run = convert(dir + "/grid.obj", dir + "/grid.txt");
+    ASSERT_EQ(run.status, 0) << run.err;
+    MeshStore mesh;
+    ASSERT_EQ(read_mesh_file(dir + "/grid.txt", mesh).outcome, ReadOutcome::complete);
+    ASSERT_EQ(mesh.vertices.size(), std::size_t(side) * side);
+    ASSERT_EQ(mesh.faces.size(), grid_faces.size());
+    std::size_t wrong = 0;
+    for (std::size_t f = 0; f < grid_faces.size(); ++f) {
+        const int written[3] = {mesh.faces[f].v1, mesh.faces[f].v2, mesh.faces[f].v3};
+        for (int k = 0; k < 3; ++k) {
+            const Vertex& v = mesh.vertices[std::size_t(written[k])];
+            const int given = grid_faces[f][std::size_t(k)] - 1;
+            wrong += v.x != given % side || v.y != given / side || v.z != 0 || v.nz != 1;
+        }
+    }
+    EXPECT_EQ(wrong, 0u) << "corners whose position is not the one the file gave";
+    remove_directory(dir);
+}
+
 // One triangle whose second vertex's position and normal are the six words given, in each format
 // that can carry both (STL: the facet's normal).
 using TriangleWriter = std::string (*)(const std::string (&)[6]);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -270,6 +271,31 @@ std::string binary_with_other_kinds()
     return bytes;
 }
 
+// Positions in integers of each size, signed or not, at the ends of their ranges, in either order.
+template <typename X, typename Y, typename Z>
+std::string binary_integer_positions(bool big_endian, const char* types)
+{
+    std::string bytes = ply_header(big_endian ? "binary_big_endian" : "binary_little_endian",
+                                   std::string("element vertex 3\n") + types + triangle_list);
+    const double ends[3][3] = {{0, 0, 0},
+                               {double(std::numeric_limits<X>::min()), double(std::numeric_limits<Y>::min()), double(std::numeric_limits<Z>::min())},
+                               {double(std::numeric_limits<X>::max()), double(std::numeric_limits<Y>::max()), double(std::numeric_limits<Z>::max())}};
+    for (const auto& p : ends) {
+        put(bytes, X(p[0]), big_endian);
+        put(bytes, Y(p[1]), big_endian);
+        put(bytes, Z(p[2]), big_endian);
+    }
+    put(bytes, std::uint8_t(3));
+    for (int i : {0, 1, 2})
+        put(bytes, std::int32_t(i), big_endian);
+    return bytes;
+}
+
+const char* const signed_xyz = "property char x\nproperty short y\nproperty int z\n";
+const char* const unsigned_xyz = "property uchar x\nproperty ushort y\nproperty uint z\n";
+const Triple signed_low{-128, -32768, -2147483648.0f}, signed_high{127, 32767, 2147483647.0f};
+const Triple unsigned_high{255, 65535, 4294967295.0f};
+
 struct PlyCase {
     const char* name;
     std::string bytes;
@@ -289,6 +315,14 @@ const PlyCase ply_cases[] = {
     {"binary_little_endian", binary_triangle(false), {o, x1, y1}, false, {0, 1, 2}, ""},
     {"binary_big_endian", binary_triangle(true), {o, x1, y1}, false, {0, 1, 2}, ""},
     {"doubles_colours_edges_and_short_indices", binary_with_other_kinds(), {o, x1, y1}, false, {2, 1, 0}, ""},
+    {"signed_integers_little_endian", binary_integer_positions<std::int8_t, std::int16_t, std::int32_t>(false, signed_xyz),
+     {o, signed_low, signed_high}, false, {0, 1, 2}, ""},
+    {"signed_integers_big_endian", binary_integer_positions<std::int8_t, std::int16_t, std::int32_t>(true, signed_xyz),
+     {o, signed_low, signed_high}, false, {0, 1, 2}, ""},
+    {"unsigned_integers_little_endian", binary_integer_positions<std::uint8_t, std::uint16_t, std::uint32_t>(false, unsigned_xyz),
+     {o, o, unsigned_high}, false, {0, 1, 2}, ""},
+    {"unsigned_integers_big_endian", binary_integer_positions<std::uint8_t, std::uint16_t, std::uint32_t>(true, unsigned_xyz),
+     {o, o, unsigned_high}, false, {0, 1, 2}, ""},
     {"faces_before_vertices",
      ply_header("ascii", triangle_list + "element vertex 3\n" + xyz) + "3 2 0 1\n0 0 0\n1 0 0\n0 1 0\n", {o, x1, y1},
      false, {2, 0, 1}, ""},
