@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <linux/securebits.h>
 #include <seccomp.h>
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -363,6 +364,12 @@ TEST_F(Confined, NoTerminalAndNoCapabilities)
     });
     for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapBnd:", "CapAmb:"})
         EXPECT_NE(status.find(std::string(set) + "\t0000000000000000"), std::string::npos) << status;
+    // Root gains nothing by any exec, and none of it can be undone: every bit set and locked.
+    const std::string bits = said_by_child([] { confine_privileges(*new Confinement); },
+                                           [] { return std::to_string(prctl(PR_GET_SECUREBITS)); });
+    EXPECT_EQ(bits, std::to_string(SECBIT_NOROOT | SECBIT_NOROOT_LOCKED | SECBIT_NO_SETUID_FIXUP |
+                                   SECBIT_NO_SETUID_FIXUP_LOCKED | SECBIT_KEEP_CAPS_LOCKED | SECBIT_NO_CAP_AMBIENT_RAISE |
+                                   SECBIT_NO_CAP_AMBIENT_RAISE_LOCKED));
 }
 
 TEST(ConfinementRecord, SaysAllThatThisKernelOffers)
