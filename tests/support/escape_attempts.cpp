@@ -15,6 +15,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/klog.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
@@ -920,6 +921,32 @@ int write_into_another_process(pid_t victim)
     return written >= 0 || errno == EFAULT ? 0 : errno;
 }
 
+// Memory both writable and executable: code written and run at once.
+int map_writable_and_executable()
+{
+    void* const memory = mmap(nullptr, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        return errno;
+    munmap(memory, 4096);
+    return 0;
+}
+
+int make_written_memory_executable_too()
+{
+    void* const memory = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        return errno;
+    const int error = mprotect(memory, 4096, PROT_READ | PROT_WRITE | PROT_EXEC) == 0 ? 0 : errno;
+    munmap(memory, 4096);
+    return error;
+}
+
+// Back over what the output held before this process wrote: a log it appends to, say.
+int seek_back_over_the_output(int output)
+{
+    return lseek(output, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
 int start_a_process()
 {
     const pid_t pid = fork();
@@ -969,6 +996,10 @@ void attempts_by_other_routes(std::vector<EscapeOutcome>& outcomes, const Escape
     add("stop another process through a pidfd", stop_through_a_pidfd(t.victim));
     add("write into another process's memory", write_into_another_process(t.victim));
     add("start a process", start_a_process());
+    add("map memory writable and executable", map_writable_and_executable());
+    add("make written memory executable too", make_written_memory_executable_too());
+    if (t.output_descriptor >= 0)
+        add("seek back over what the output held", seek_back_over_the_output(t.output_descriptor));
     if (t.spare_folder.empty())
         return;
     add("link a file of the user's into /tmp", link_into(t.spare_folder + "/keep-me", tmp));

@@ -41,6 +41,7 @@ struct EscapeTargets {
     int terminal = -1;             // a terminal to fake input on; -1 leaves that attempt out
     unsigned sets = first_attempts;
     int input_descriptor = -1;     // the descriptor the reader holds the input by
+    int output_descriptor = -1;    // the output it writes, which it may only append to; -1: none
     std::string beside_folder;     // the folder that holds `beside`
     std::string output;            // what a process left behind would rewrite 3 s later
     pid_t parent = 0;              // whose environment and descriptors must stay its own

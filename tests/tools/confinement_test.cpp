@@ -62,10 +62,10 @@ int run_child_work(void*)
 }
 
 // What `work` says in a child confined as `kind`, handed `input`.
-std::string said_by_confined_child(ConfinedKind kind, int input, const std::function<std::string()>& work)
+std::string said_by_confined_child(ConfinedKind kind, int input, const std::function<std::string()>& work, int output = -1)
 {
     child_work = work;
-    ConfinedChild child = start_confined(kind, Handed{input, -1, -1}, run_child_work, nullptr);
+    ConfinedChild child = start_confined(kind, Handed{input, output, -1}, run_child_work, nullptr);
     std::string said;
     hear(child, said, 1 << 20, Clock::now() + std::chrono::seconds(30));
     end_child(child);
@@ -113,27 +113,42 @@ protected:
         input = scene.targets.input = scene.input_dir + "/model.obj";
         write_bytes(input, model);
         input_fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+        write_bytes(scene.dir + "/output", "what the output held before\n");
+        output_fd = open((scene.dir + "/output").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     }
 
     void TearDown() override
     {
         close(input_fd);
+        close(output_fd);
         take_down(scene);
     }
 
     std::vector<EscapeOutcome> attempts_confined_as(ConfinedKind kind)
     {
-        return parse_outcome_lines(said_by_confined_child(kind, input_fd, [&] { return outcome_lines(try_to_escape(scene.targets)); }));
+        EscapeTargets targets = scene.targets;
+        targets.output_descriptor = output_descriptor;
+        return parse_outcome_lines(
+            said_by_confined_child(kind, input_fd, [&] { return outcome_lines(try_to_escape(targets)); }, output_fd));
     }
 
     std::vector<EscapeOutcome> attempts_after(const std::function<void()>& setup)
     {
-        return parse_outcome_lines(said_by_child(setup, [&] { return outcome_lines(try_to_escape(scene.targets)); }));
+        // The output where a confined child holds it, for the filter's rules on that number.
+        EscapeTargets targets = scene.targets;
+        targets.output_descriptor = output_descriptor;
+        const int output = output_fd;
+        return parse_outcome_lines(said_by_child(
+            [&] {
+                dup2(output, output_descriptor);
+                setup();
+            },
+            [&] { return outcome_lines(try_to_escape(targets)); }));
     }
 
     EscapeScene scene;
     std::string input;
-    int input_fd = -1;
+    int input_fd = -1, output_fd = -1;
 };
 
 #if defined(__x86_64__)
@@ -141,7 +156,7 @@ const std::size_t lone_program_attempts = 4;
 #else
 const std::size_t lone_program_attempts = 0;
 #endif
-const std::size_t attempts_without_terminal = 11 + 33 + (geteuid() == 0 ? 2 : 0) + lone_program_attempts;
+const std::size_t attempts_without_terminal = 11 + 36 + (geteuid() == 0 ? 2 : 0) + lone_program_attempts;
 
 TEST_F(Confined, EveryEscapeIsRefusedInEveryKind)
 {
