@@ -7,6 +7,7 @@
 //                   done-unwritten        a believable byte count, nothing written
 //                   pixels-miscounted     a picture four bytes short
 //                   pixels-not-a-picture  exactly as many bytes as the pixels, of a script's text
+//                   counts                a reading whose lists would hold 2^34 vertices
 //                   control-characters    a failure whose words clear the screen, retitle and
 //                                         write the clipboard of the terminal they reach
 //   OLVANTA_LIE_IN  which process lies: "PROGRAM KIND FDS" of role_of_this_process
@@ -16,6 +17,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -101,6 +103,22 @@ const std::string small_mesh = "# made by the converter\nVertex 1 0 0 0 {normal=
     _exit(put(report_descriptor, said) ? 0 : 1);
 }
 
+// The header a reading child sends the viewer (src/mesh/confined_reading.cpp), its numbers forged:
+// lists far larger than any file of this size could give, at addresses the child never had.
+struct ListsHeader {
+    int outcome, error, file_changed, misnumbered;
+    std::uint64_t unread_normals, misnumbered_place;
+    int misnumbered_number;
+    std::uint64_t vertices, faces, vertices_at, faces_at;
+};
+
+[[noreturn]] void forge_counts()
+{
+    const ListsHeader header{0, 0, 0, 0, 0, 0, 0, std::uint64_t(1) << 34, 1, 0x10000, 0x20000};
+    put(report_descriptor, std::string(reinterpret_cast<const char*>(&header), sizeof header));
+    hang(); // as a child that waits for its lists to be taken
+}
+
 const char* const hostile_words = "\033]0;owned\007\033[2J\033]52;c;b3duZWQ=\007\r\bhidden";
 
 [[noreturn]] void say_control_characters(const std::string& role)
@@ -131,6 +149,8 @@ void on_first_read_of_input(int fd)
         forge_success(lie == "done-miscounted");
     if (lie == "pixels-miscounted" || lie == "pixels-not-a-picture")
         forge_pixels(lie == "pixels-miscounted");
+    if (lie == "counts")
+        forge_counts();
     if (lie == "control-characters")
         say_control_characters(role);
 }

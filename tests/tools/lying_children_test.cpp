@@ -252,6 +252,22 @@ TEST_F(LyingChildren, AForgedJudgementOnlyMakesTheConfinedReaderReadTheFileAsIts
     }
 }
 
+// Counts no file of this size could give are refused before any memory is taken for them.
+TEST_F(LyingChildren, ForgedCountsAreRefusedBeforeAnyListIsMade)
+{
+    const LyingCase cases[] = {
+        {"counts", viewer_read, "the viewer", "olvanta", {}, "torus.m", "", Answer::shown, "failed: Protocol error", 10,
+         false, dir + "/torus.m\n"},
+        {"counts", snapshot_read, "olvanta-snapshot", "olvanta-snapshot", {"INPUT", "OUTPUT"}, "torus.m", "out.png",
+         Answer::refusal, "failed: Protocol error", 10},
+    };
+    int index = 0;
+    for (const LyingCase& c : cases) {
+        check(c, index, run(c, index));
+        ++index;
+    }
+}
+
 // Success needs proof: a file that grew by exactly the bytes said. Into a pipe no length can be
 // seen, and the reader downstream finds nothing to draw.
 TEST_F(LyingChildren, AForgedConversionIsNeverASuccess)
