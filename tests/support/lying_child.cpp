@@ -8,6 +8,8 @@
 //                   pixels-miscounted     a picture four bytes short
 //                   pixels-not-a-picture  exactly as many bytes as the pixels, of a script's text
 //                   counts                a reading whose lists would hold 2^34 vertices
+//                   names                 the converter's child asks its parent for 20,000 files
+//                                         and says how many were answered
 //                   control-characters    a failure whose words clear the screen, retitle and
 //                                         write the clipboard of the terminal they reach
 //   OLVANTA_LIE_IN  which process lies: "PROGRAM KIND FDS" of role_of_this_process
@@ -15,6 +17,8 @@
 // Each process says "@@ PID ROLE" in the shared memory at its first read of the input, the lying
 // one adds " lies: LIE"; every other process reads on as it would.
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -119,6 +123,36 @@ struct ListsHeader {
     hang(); // as a child that waits for its lists to be taken
 }
 
+// As the import asks for a file the input names (tools/convert/companion_files.cpp).
+bool asked_and_answered(const std::string& name)
+{
+    const int broker_descriptor = 6;
+    iovec asked{const_cast<char*>(name.data()), name.size()};
+    msghdr request{};
+    request.msg_iov = &asked;
+    request.msg_iovlen = 1;
+    if (sendmsg(broker_descriptor, &request, MSG_NOSIGNAL) != ssize_t(name.size()))
+        return false;
+    char answer = 0, space[CMSG_SPACE(sizeof(int))] = {};
+    iovec part{&answer, 1};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = space;
+    message.msg_controllen = sizeof space;
+    return recvmsg(broker_descriptor, &message, MSG_CMSG_CLOEXEC) == 1;
+}
+
+[[noreturn]] void ask_for_names()
+{
+    int answered = 0;
+    while (answered < 20000 && asked_and_answered("no-such-file-" + std::to_string(answered)))
+        ++answered;
+    tell("@@ answered " + std::to_string(answered) + "\n");
+    put(report_descriptor, "error asked for too many files\n");
+    _exit(1);
+}
+
 const char* const hostile_words = "\033]0;owned\007\033[2J\033]52;c;b3duZWQ=\007\r\bhidden";
 
 [[noreturn]] void say_control_characters(const std::string& role)
@@ -149,6 +183,8 @@ void on_first_read_of_input(int fd)
         forge_success(lie == "done-miscounted");
     if (lie == "pixels-miscounted" || lie == "pixels-not-a-picture")
         forge_pixels(lie == "pixels-miscounted");
+    if (lie == "names")
+        ask_for_names();
     if (lie == "counts")
         forge_counts();
     if (lie == "control-characters")

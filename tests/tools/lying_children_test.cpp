@@ -268,6 +268,15 @@ TEST_F(LyingChildren, ForgedCountsAreRefusedBeforeAnyListIsMade)
     }
 }
 
+// A child may ask its parent for the files its input names; ten thousand are answered, no more.
+TEST_F(LyingChildren, AChildIsAnsweredTenThousandNamesAtMost)
+{
+    const LyingCase c{"names", import, "the converter", "olvanta-convert", {"INPUT", "OUTPUT"}, "cube.obj", "out.m",
+                      Answer::refusal, "asked for too many files", 20};
+    check(c, 0, run(c, 0));
+    EXPECT_NE(probe_text(memory_of(0)).find("@@ answered 10000\n"), std::string::npos) << probe_text(memory_of(0));
+}
+
 // Success needs proof: a file that grew by exactly the bytes said. Into a pipe no length can be
 // seen, and the reader downstream finds nothing to draw.
 TEST_F(LyingChildren, AForgedConversionIsNeverASuccess)
