@@ -238,6 +238,16 @@ TEST_F(LyingChildren, AForgedJudgementOnlyMakesTheConfinedReaderReadTheFileAsIts
         {"judgement", snapshot_judge, "olvanta-snapshot", "olvanta-snapshot", {"INPUT", "OUTPUT"}, "cube.obj", "out.png",
          Answer::fallback, picture, 10},
     };
+    // Numbers no judgement can hold are not believed: the converter reads the file instead.
+    for (const char* parent : {thumbnail_judge, snapshot_judge}) {
+        const bool thumbnail = parent == thumbnail_judge;
+        const LyingCase unbelievable{"judgement-unbelievable", parent, thumbnail ? "the thumbnailer" : "olvanta-snapshot",
+                                     thumbnail ? "olvanta-thumbnail" : "olvanta-snapshot",
+                                     thumbnail ? std::vector<std::string>{"-s", "128", "INPUT", "OUTPUT"}
+                                               : std::vector<std::string>{"INPUT", "OUTPUT"},
+                                     "cube.obj", "out.png", Answer::fallback, picture, 10};
+        check(unbelievable, 10 + int(thumbnail), run(unbelievable, 10 + int(thumbnail)));
+    }
     int index = 0;
     for (const LyingCase& c : cases) {
         const MeasuredRun m = run(c, index);
