@@ -3,8 +3,8 @@
 //   OLVANTA_LIE     flood                 hundreds of MB on its report, as fast as the pipe takes them
 //                   hang                  nothing more, for ever
 //                   judgement             "in the viewer's form", with believable numbers
-//                   judgement-unbelievable  a read that failed with an error no system has, and
-//                                         bounds that are no numbers
+//                   judgement-error       a read that failed with an error no system has
+//                   judgement-nan         a read that failed, with bounds that are no numbers
 //                   done-miscounted       a small mesh written, a byte count one more than that
 //                   done-unwritten        a believable byte count, nothing written
 //                   pixels-miscounted     a picture four bytes short
@@ -23,6 +23,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -83,10 +84,10 @@ bool put(int fd, const std::string& bytes)
     _exit(put(report_descriptor, std::string(reinterpret_cast<const char*>(&judgement), sizeof judgement)) ? 0 : 1);
 }
 
-[[noreturn]] void forge_an_unbelievable_judgement()
+[[noreturn]] void forge_an_unbelievable_judgement(bool error)
 {
-    const double nan = __builtin_nan("");
-    const FormJudgement judgement{false, 0, 0, ModelBounds{{nan, 0, 0}, {nan, 1, 1}}, true, 1 << 20};
+    const double nan = __builtin_nan(""), low = error ? 0 : nan;
+    const FormJudgement judgement{false, 0, 0, ModelBounds{{low, 0, 0}, {1, 1, 1}}, true, error ? 1 << 20 : EIO};
     _exit(put(report_descriptor, std::string(reinterpret_cast<const char*>(&judgement), sizeof judgement)) ? 0 : 1);
 }
 
@@ -188,8 +189,8 @@ void on_first_read_of_input(int fd)
         hang();
     if (lie == "judgement")
         forge_a_judgement();
-    if (lie == "judgement-unbelievable")
-        forge_an_unbelievable_judgement();
+    if (lie == "judgement-error" || lie == "judgement-nan")
+        forge_an_unbelievable_judgement(lie == "judgement-error");
     if (lie == "done-miscounted" || lie == "done-unwritten")
         forge_success(lie == "done-miscounted");
     if (lie == "pixels-miscounted" || lie == "pixels-not-a-picture")

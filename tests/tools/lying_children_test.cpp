@@ -239,15 +239,18 @@ TEST_F(LyingChildren, AForgedJudgementOnlyMakesTheConfinedReaderReadTheFileAsIts
          Answer::fallback, picture, 10},
     };
     // Numbers no judgement can hold are not believed: the converter reads the file instead.
-    for (const char* parent : {thumbnail_judge, snapshot_judge}) {
-        const bool thumbnail = parent == thumbnail_judge;
-        const LyingCase unbelievable{"judgement-unbelievable", parent, thumbnail ? "the thumbnailer" : "olvanta-snapshot",
-                                     thumbnail ? "olvanta-thumbnail" : "olvanta-snapshot",
-                                     thumbnail ? std::vector<std::string>{"-s", "128", "INPUT", "OUTPUT"}
-                                               : std::vector<std::string>{"INPUT", "OUTPUT"},
-                                     "cube.obj", "out.png", Answer::fallback, picture, 10};
-        check(unbelievable, 10 + int(thumbnail), run(unbelievable, 10 + int(thumbnail)));
-    }
+    int unbelievable_index = 10;
+    for (const char* lie : {"judgement-error", "judgement-nan"})
+        for (const char* parent : {thumbnail_judge, snapshot_judge}) {
+            const bool thumbnail = parent == thumbnail_judge;
+            const LyingCase unbelievable{lie, parent, thumbnail ? "the thumbnailer" : "olvanta-snapshot",
+                                         thumbnail ? "olvanta-thumbnail" : "olvanta-snapshot",
+                                         thumbnail ? std::vector<std::string>{"-s", "128", "INPUT", "OUTPUT"}
+                                                   : std::vector<std::string>{"INPUT", "OUTPUT"},
+                                         "cube.obj", "out.png", Answer::fallback, picture, 10};
+            check(unbelievable, unbelievable_index, run(unbelievable, unbelievable_index));
+            ++unbelievable_index;
+        }
     int index = 0;
     for (const LyingCase& c : cases) {
         const MeasuredRun m = run(c, index);
