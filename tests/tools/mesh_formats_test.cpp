@@ -175,10 +175,10 @@ TEST(ObjFile, CutsAPolygonKeepingItsWinding)
 
 TEST(ObjFile, ReadInPartsTheSameAsAlone)
 {
-    // Past the size that is read in parts: a grid whose every line is a record, with negative
+    // Past twice the size that is worth a part: a grid whose every line is a record, with negative
     // numbers, so the parts must count back across their cuts.
     std::string text;
-    const int side = 700;
+    const int side = 820;
     for (int y = 0; y < side; ++y) {
         for (int x = 0; x < side; ++x)
             text += "v " + std::to_string(x) + " " + std::to_string(y) + " 0.5\n";
@@ -187,7 +187,7 @@ TEST(ObjFile, ReadInPartsTheSameAsAlone)
                 text += "f " + std::to_string(-side - side + x) + " " + std::to_string(-side - side + x + 1) + " " +
                         std::to_string(-side + x) + "\n";
     }
-    ASSERT_GT(text.size(), std::size_t(8) << 20);
+    ASSERT_GT(text.size(), std::size_t(16) << 20) << "two parts of 8 MiB at least";
     ScratchFile file(text, "grid.obj");
     ConvertedMesh mesh;
     std::string reason;
@@ -195,6 +195,9 @@ TEST(ObjFile, ReadInPartsTheSameAsAlone)
     ASSERT_EQ(mesh.corner_vertices.size(), std::size_t(3 * (side - 1) * (side - 1)));
     for (std::size_t t = 0; t < mesh.corner_vertices.size() / 3; ++t) {
         const Triple a = position_of(mesh, 3 * t), b = position_of(mesh, 3 * t + 1), c = position_of(mesh, 3 * t + 2);
+        // Row y's faces, read once its vertices are, count back to rows y - 1 and y.
+        ASSERT_EQ(a[0], float(t % (side - 1))) << "triangle " << t;
+        ASSERT_EQ(a[1], float(t / (side - 1))) << "triangle " << t;
         ASSERT_EQ(b[0], a[0] + 1) << "triangle " << t;
         ASSERT_EQ(c[1], a[1] + 1) << "triangle " << t;
         ASSERT_EQ(c[0], a[0]) << "triangle " << t;
