@@ -27,6 +27,7 @@ struct ConfinedChild {
     pid_t pid = -1;   // -1: no child could be started
     int report = -1;  // what it says on report_descriptor
     int chatter = -1; // its standard output and error
+    std::size_t chatter_passed_on = 0;
 };
 
 ConfinedChild start_confined(ConfinedKind kind, const Handed& handed, ConfinedWork work, void* context,
@@ -51,6 +52,6 @@ Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::tim
 // the signal that ended it.
 int end_child(ConfinedChild& child);
 
-// Reads what `fd` has now (it must not block), at most `room` bytes more into `into`; false at
-// its end or on an error. Drains rather than keeps when `into` is null.
-bool take_what_is_there(int fd, std::string* into, std::size_t room);
+// Reads what `fd`, one of the child's pipes, has now (it must not block), at most `room` bytes
+// more into `into`; false at its end or on an error. Drains rather than keeps when `into` is null.
+bool take_what_is_there(ConfinedChild& child, int fd, std::string* into, std::size_t room);

@@ -102,7 +102,7 @@ bool receive(ConfinedChild& child, void* into, std::size_t count)
             return false;
         pollfd waiting[2] = {{child.report, POLLIN, 0}, {child.chatter, POLLIN, 0}};
         poll(waiting, child.chatter >= 0 ? 2 : 1, -1);
-        if (child.chatter >= 0 && waiting[1].revents && !take_what_is_there(child.chatter, nullptr, 0)) {
+        if (child.chatter >= 0 && waiting[1].revents && !take_what_is_there(child, child.chatter, nullptr, 0)) {
             close(child.chatter);
             child.chatter = -1;
         }

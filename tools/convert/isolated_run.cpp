@@ -113,7 +113,7 @@ ChildEnding run_isolated(ConfinedWork work, void* context, const Limits& limits,
         }
         pollfd waiting[3] = {{child.report, POLLIN, 0}, {child.chatter, POLLIN, 0}, {asking, POLLIN, 0}};
         poll(waiting, 3, 100);
-        if (waiting[1].revents && !take_what_is_there(child.chatter, nullptr, 0)) {
+        if (waiting[1].revents && !take_what_is_there(child, child.chatter, nullptr, 0)) {
             close(child.chatter);
             child.chatter = -1;
         }
@@ -123,7 +123,8 @@ ChildEnding run_isolated(ConfinedWork work, void* context, const Limits& limits,
         }
         if (!waiting[0].revents)
             continue;
-        const bool more = take_what_is_there(child.report, &said, longest_report - std::min(longest_report, said.size()));
+        const std::size_t room = longest_report - std::min(longest_report, said.size());
+        const bool more = take_what_is_there(child, child.report, &said, room);
         if (said.size() > longest_report) {
             if (asking >= 0)
                 close(asking);
