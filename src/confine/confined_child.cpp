@@ -77,11 +77,10 @@ int milliseconds_until(Clock::time_point deadline)
 
 // Sanitized test builds pass a child's chatter on, for the sanitizers' reports in it; only so
 // much, so that a child that floods it holds neither the deadline nor the log.
-constexpr std::size_t chatter_passed_at_most = 1 << 20;
-
 void pass_on_chatter(ConfinedChild& child, const char* bytes, std::size_t count)
 {
 #ifdef OLVANTA_SANITIZED
+    constexpr std::size_t chatter_passed_at_most = 1 << 20;
     count = std::min(count, chatter_passed_at_most - std::min(chatter_passed_at_most, child.chatter_passed_on));
     child.chatter_passed_on += count;
     const ssize_t ignored = write(STDERR_FILENO, bytes, count);
