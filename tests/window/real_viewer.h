@@ -19,6 +19,9 @@ protected:
     void TearDown() override
     {
         stop_process(run.pid);
+        for (const std::string& path : {run.out_path, run.err_path})
+            if (!path.empty())
+                unlink(path.c_str());
         if (display)
             XCloseDisplay(display);
         stop_process(server.pid);
