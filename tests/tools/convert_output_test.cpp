@@ -219,6 +219,12 @@ TEST(ConvertOutput, WritesThroughStandardOutputWhereTheShellPutIt)
     EXPECT_EQ(numbered.status, 0) << numbered.err;
     EXPECT_EQ(numbered.out, "olvanta-convert: wrote 3 vertices and 1 faces to /dev/fd/7\n");
     EXPECT_EQ(read_whole_file(dir + "/log.txt"), "earlier line\n" + mesh + mesh);
+    // A reader that stops early: the pipe's own error is the reason, whatever came after it.
+    write_bytes(dir + "/grid.obj", grid_obj(60));
+    const CommandRun cut_short = run_command("{ { '" + std::string(OLVANTA_CONVERT_PATH) + "' '" + dir +
+                                             "/grid.obj' /dev/stdout; echo status $? >&2; } | head -c 10 >/dev/null; }");
+    EXPECT_EQ(cut_short.err, "olvanta-convert: cannot write '/dev/stdout': Broken pipe\nstatus 1\n");
+    unlink((dir + "/grid.obj").c_str());
     EXPECT_EQ(directory_entries(dir), (std::vector<std::string>{"cube.obj", "f", "log.txt"}));
     remove_directory(dir);
 }

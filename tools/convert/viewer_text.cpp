@@ -7,6 +7,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
@@ -106,11 +107,15 @@ using Formatter = void (*)(const ConvertedMesh&, std::size_t, std::size_t, Block
 
 // A file on disk is synced before it takes its name: its pages start on their way to the disk
 // as each block is written, so the sync at the end waits for little more than the last block.
-// (A pipe or a device says no, which changes nothing.)
+// (A pipe or a device says no, which changes nothing: its answer must not take the place of the
+// stream's own error, which the caller reports.)
 void start_writing_back(std::FILE* out)
 {
-    if (std::fflush(out) == 0)
-        sync_file_range(fileno(out), 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (std::fflush(out) != 0)
+        return;
+    const int stream_error = errno;
+    sync_file_range(fileno(out), 0, 0, SYNC_FILE_RANGE_WRITE);
+    errno = stream_error;
 }
 
 // Blocks go round a ring: block b is formatted into ring[b % blocks_ahead] once block
