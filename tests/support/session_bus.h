@@ -88,8 +88,8 @@ inline SessionBus start_session_bus(const std::string& dir, const std::string& r
         setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), 1);
         freopen(ready_file.c_str(), "w", stdout);
         freopen((dir + "/recorder-errors").c_str(), "w", stderr);
-        // Named by its whole path in argv[0] too: Python finds its own prefix from argv[0], so a
-        // bare "python3" would be looked up in PATH, where another Python may come first.
+        // Named by its whole path in argv[0] too: Python finds its own prefix from argv[0], and a
+        // bare name would be looked up in PATH, where another Python may come first.
         std::vector<char*> arguments{const_cast<char*>("/usr/bin/python3"), const_cast<char*>(recorder_script.c_str()),
                                      const_cast<char*>(bus.record.c_str())};
         for (const std::string& capability : capabilities)
