@@ -7,17 +7,11 @@
 // Prints for each file the median wall time of five runs, the peak resident memory of the
 // converter and its child, and the vertices written against the torus's 1,000,000 distinct
 // positions. Given another converter (an earlier build), runs it too, interleaved with ours.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_figures.h"
 #include "torus_files.h"
 
 namespace {
@@ -25,61 +19,23 @@ namespace {
 const int runs = 5;
 const int rings = 1000, sides = 1000;
 
-struct Run {
-    double seconds = -1;
-    double peak_mib = 0;
-    unsigned long vertices = 0;
-};
-
-Run convert(const std::string& converter, const std::string& input)
-{
-    int said[2];
-    if (pipe(said) != 0)
-        return {};
-    std::fflush(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(said[0]);
-        dup2(said[1], 1);
-        execl(converter.c_str(), converter.c_str(), "--fit-when-needed", input.c_str(), "/dev/null", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(said[1]);
-    std::string out;
-    char block[512];
-    for (ssize_t got; (got = read(said[0], block, sizeof block)) > 0;)
-        out.append(block, std::size_t(got));
-    close(said[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Run run;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peak_mib = double(usage.ru_maxrss) / 1024.0;
-    std::sscanf(out.c_str(), "olvanta-convert: wrote %lu", &run.vertices);
-    return run;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
 struct Result {
     std::vector<double> seconds;
     double peak_mib = 0;
     unsigned long vertices = 0;
 };
 
-void add(Result& r, const Run& run)
+void add(Result& r, const TimedProcess& run)
 {
     if (run.seconds >= 0)
         r.seconds.push_back(run.seconds);
     r.peak_mib = std::max(r.peak_mib, run.peak_mib);
-    r.vertices = run.vertices;
+    std::sscanf(run.out.c_str(), "olvanta-convert: wrote %lu", &r.vertices);
+}
+
+TimedProcess convert(const std::string& converter, const std::string& input)
+{
+    return run_timed({converter, "--fit-when-needed", input, "/dev/null"}, true);
 }
 
 void print(const char* who, const Result& r)

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_figures.h"
 #include "fscanf_reader.h"
 
 namespace {
@@ -85,12 +86,6 @@ double seconds_of_conversion(const std::string& converter, const std::string& ra
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     peak_mib = double(usage.ru_maxrss) / 1024.0;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The family's big shapes: each file beside its twin, the same vertices cut into plain triangles.

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_figures.h"
 #include "fscanf_reader.h"
 #include "mesh/mesh_reader.h"
 #include "whole_process.h"
@@ -61,12 +62,6 @@ double seconds_to_load(MeshStore (*load)(const char*), const char* path, MeshSto
     const auto stop = std::chrono::steady_clock::now();
     mesh = std::move(loaded);
     return std::chrono::duration<double>(stop - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 long rss_anon_kib()

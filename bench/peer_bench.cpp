@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_figures.h"
 #include "png_file.h"
 #include "private_x_server.h"
 #include "process_tree.h"
@@ -176,12 +177,6 @@ struct Viewer {
 bool reads(const Viewer& v, const Format& f)
 {
     return v.reads.empty() || std::find(v.reads.begin(), v.reads.end(), f.name) != v.reads.end();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
 }
 
 struct Results {

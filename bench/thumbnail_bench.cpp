@@ -8,17 +8,16 @@
 // peak resident memory of the thumbnailer and of its converter. Given another build of the
 // thumbnailer (an earlier one, say), runs it too, interleaved with ours, and prints its median
 // and the difference beside ours: the machine's noise falls on both alike.
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "bench_figures.h"
 
 namespace {
 
@@ -46,35 +45,9 @@ bool make_raw(const std::string& original, const std::string& raw)
     return bool(out);
 }
 
-struct Run {
-    double seconds = -1; // -1: no picture
-    double peak_mib = 0;
-};
-
-Run thumbnail(const char* thumbnailer, const std::string& mesh, int size)
+TimedProcess thumbnail(const char* thumbnailer, const std::string& mesh, int size)
 {
-    const std::string out = built("bench-thumbnail.png");
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl(thumbnailer, thumbnailer, "-s", std::to_string(size).c_str(), mesh.c_str(), out.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Run run;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peak_mib = double(usage.ru_maxrss) / 1024.0;
-    return run;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return run_timed({thumbnailer, "-s", std::to_string(size), mesh, built("bench-thumbnail.png")});
 }
 
 struct Case {
@@ -87,7 +60,7 @@ struct Case {
 
 bool run_into(std::vector<double>& seconds, double& peak_mib, const char* thumbnailer, const Case& c)
 {
-    const Run run = thumbnail(thumbnailer, c.mesh, c.size);
+    const TimedProcess run = thumbnail(thumbnailer, c.mesh, c.size);
     if (run.seconds < 0) {
         std::fprintf(stderr, "thumbnail-bench: %s made no picture of %s\n", thumbnailer, c.mesh.c_str());
         return false;

@@ -42,9 +42,10 @@ namespace {
 const std::size_t kept_bytes = 64;
 
 // Each returns 0 when it worked, else the error that stopped it.
-int read_from(const std::string& path, std::string* got = nullptr)
+
+// What became of an opening (fd, or -1 with errno) and of reading from it.
+int read_opened(int fd, std::string* got = nullptr)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
     char bytes[kept_bytes];
@@ -54,6 +55,11 @@ int read_from(const std::string& path, std::string* got = nullptr)
         got->assign(bytes, std::size_t(count));
     close(fd);
     return error;
+}
+
+int read_from(const std::string& path, std::string* got = nullptr)
+{
+    return read_opened(open(path.c_str(), O_RDONLY | O_CLOEXEC), got);
 }
 
 int append_to(const std::string& path)
@@ -577,24 +583,12 @@ int read_through_openat2(const std::string& path)
     struct {
         std::uint64_t flags, mode, resolve;
     } how{O_RDONLY | O_CLOEXEC, 0, 0};
-    const int fd = int(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
-    if (fd < 0)
-        return errno;
-    char byte;
-    const int error = read(fd, &byte, 1) == 1 ? 0 : errno ? errno : ENODATA;
-    close(fd);
-    return error;
+    return read_opened(int(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
 }
 
 int read_through_open(const std::string& path)
 {
-    const int fd = int(syscall(SYS_open, path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd < 0)
-        return errno;
-    char byte;
-    const int error = read(fd, &byte, 1) == 1 ? 0 : errno ? errno : ENODATA;
-    close(fd);
-    return error;
+    return read_opened(int(syscall(SYS_open, path.c_str(), O_RDONLY | O_CLOEXEC)));
 }
 
 int list_folder(const std::string& path)

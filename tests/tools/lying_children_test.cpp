@@ -141,6 +141,14 @@ protected:
         return measured;
     }
 
+    // Each case run and checked in turn, each in its own place.
+    template <std::size_t N>
+    void check_each(const LyingCase (&cases)[N])
+    {
+        for (std::size_t i = 0; i < N; ++i)
+            check(cases[i], int(i), run(cases[i], int(i)));
+    }
+
     void check(const LyingCase& c, int index, const MeasuredRun& m)
     {
         const std::string label = std::string(c.lie) + " from " + c.liar + " to " + c.parent;
@@ -198,11 +206,7 @@ TEST_F(LyingChildren, AFloodIsCutAtTheReportsBoundAndTheParentStaysSmall)
         {"flood", viewer_read, "the viewer", "olvanta", {}, "torus.m", "", Answer::shown, "failed: Protocol error", 10,
          false, dir + "/torus.m\n"},
     };
-    int index = 0;
-    for (const LyingCase& c : cases) {
-        check(c, index, run(c, index));
-        ++index;
-    }
+    check_each(cases);
 }
 
 // Each parent's deadline, side by side: a hang costs no processor.
@@ -274,11 +278,7 @@ TEST_F(LyingChildren, ForgedCountsAreRefusedBeforeAnyListIsMade)
         {"counts", snapshot_read, "olvanta-snapshot", "olvanta-snapshot", {"INPUT", "OUTPUT"}, "torus.m", "out.png",
          Answer::refusal, "failed: Protocol error", 10},
     };
-    int index = 0;
-    for (const LyingCase& c : cases) {
-        check(c, index, run(c, index));
-        ++index;
-    }
+    check_each(cases);
 }
 
 // A child may ask its parent for the files its input names; ten thousand are answered, no more.
@@ -302,11 +302,7 @@ TEST_F(LyingChildren, AForgedConversionIsNeverASuccess)
         {"done-unwritten", import, "the thumbnailer (through a pipe)", "olvanta-thumbnail", {"-s", "128", "INPUT", "OUTPUT"},
          "cube.obj", "out.png", Answer::refusal, "it has no face to draw", 10},
     };
-    int index = 0;
-    for (const LyingCase& c : cases) {
-        check(c, index, run(c, index));
-        ++index;
-    }
+    check_each(cases);
 }
 
 // The parent takes exactly the pixels it asked for and encodes the picture itself.
@@ -342,11 +338,7 @@ TEST_F(LyingChildren, ControlCharactersInAReportReachNobodyAsThemselves)
         {"control-characters", thumbnail_draw, "the thumbnailer", "olvanta-thumbnail", {"-s", "128", "INPUT", "OUTPUT"},
          "torus.m", "out.png", Answer::refusal, "\\033]0;owned", 10},
     };
-    int index = 0;
-    for (const LyingCase& c : cases) {
-        check(c, index, run(c, index));
-        ++index;
-    }
+    check_each(cases);
 }
 
 } // namespace
