@@ -117,6 +117,21 @@ ConfinedChild start_confined(ConfinedKind kind, const Handed& handed, ConfinedWo
     return ConfinedChild{pid, report[0], chatter[0]};
 }
 
+bool write_all(int fd, const void* bytes, std::size_t count)
+{
+    const char* at = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const ssize_t put = write(fd, at, count);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        at += put;
+        count -= std::size_t(put);
+    }
+    return true;
+}
+
 bool take_what_is_there(ConfinedChild& child, int fd, std::string* into, std::size_t room)
 {
     char bytes[block];

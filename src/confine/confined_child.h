@@ -52,6 +52,9 @@ Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::tim
 // the signal that ended it.
 int end_child(ConfinedChild& child);
 
+// Writes all of `count` bytes to `fd`, through interruptions; false when it cannot.
+bool write_all(int fd, const void* bytes, std::size_t count);
+
 // Reads what `fd`, one of the child's pipes, has now (it must not block), at most `room` bytes
 // more into `into`; false at its end or on an error. Drains rather than keeps when `into` is null.
 bool take_what_is_there(ConfinedChild& child, int fd, std::string* into, std::size_t room);

@@ -40,21 +40,6 @@ const std::uint64_t shortest_vertex_record = 26, shortest_face_record = 11;
 // What an unprivileged process may ask of a pipe (/proc/sys/fs/pipe-max-size).
 const int pipe_bytes = 1 << 20;
 
-bool send(const void* bytes, std::size_t count)
-{
-    const char* at = static_cast<const char*>(bytes);
-    while (count > 0) {
-        const ssize_t put = write(report_descriptor, at, count);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        at += put;
-        count -= std::size_t(put);
-    }
-    return true;
-}
-
 // The header; then the child waits, its lists where it said, until this process has copied them
 // straight out of its memory and closes the line it waits on, or asks for them on the pipe.
 int read_and_send(void* context)
@@ -74,14 +59,14 @@ int read_and_send(void* context)
                              mesh.faces.size(),
                              std::uint64_t(reinterpret_cast<std::uintptr_t>(mesh.vertices.data())),
                              std::uint64_t(reinterpret_cast<std::uintptr_t>(mesh.faces.data()))};
-    if (!send(&header, sizeof header))
+    if (!write_all(report_descriptor, &header, sizeof header))
         return 1;
     char asked = 0;
     ssize_t got;
     while ((got = read(broker_descriptor, &asked, 1)) < 0 && errno == EINTR) {
     }
-    if (got == 1 && asked == 'p' && !(send(mesh.vertices.data(), mesh.vertices.size() * sizeof(Vertex)) &&
-                                        send(mesh.faces.data(), mesh.faces.size() * sizeof(Face))))
+    if (got == 1 && asked == 'p' && !(write_all(report_descriptor, mesh.vertices.data(), mesh.vertices.size() * sizeof(Vertex)) &&
+                                        write_all(report_descriptor, mesh.faces.data(), mesh.faces.size() * sizeof(Face))))
         return 1;
     return 0;
 }

@@ -20,20 +20,6 @@ namespace {
 
 const std::size_t block_bytes = std::size_t(1) << 20;
 
-bool write_all(int fd, const char* bytes, std::size_t count)
-{
-    while (count > 0) {
-        const ssize_t put = write(fd, bytes, count);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        bytes += put;
-        count -= std::size_t(put);
-    }
-    return true;
-}
-
 // Milliseconds left before the deadline for poll; -1 waits for ever.
 int wait_left(bool limited, Clock::time_point deadline)
 {

@@ -45,20 +45,6 @@ std::string reading_failure(const ReadReport& report)
     return "";
 }
 
-bool send(const std::string& bytes)
-{
-    std::size_t put = 0;
-    while (put < bytes.size()) {
-        const ssize_t n = write(report_descriptor, bytes.data() + put, bytes.size() - put);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        put += std::size_t(n);
-    }
-    return true;
-}
-
 // Before the child is shut in: the rasteriser opens its libraries and settings, and starts its
 // threads; nothing of the file is read yet.
 bool prepare_rasteriser(void* context)
@@ -94,7 +80,7 @@ int draw_confined(void* context)
     const DrawingJob& job = *static_cast<const DrawingJob*>(context);
     end_by_default_on_signals();
     const std::string said = job.prepared_failure.empty() ? read_and_draw(job) : "d" + job.prepared_failure;
-    return send(said) && said[0] == 'p' ? 0 : 1;
+    return write_all(report_descriptor, said.data(), said.size()) && said[0] == 'p' ? 0 : 1;
 }
 
 std::string reason_in(const std::string& said)
