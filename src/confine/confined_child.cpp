@@ -156,7 +156,7 @@ bool take_what_is_there(ConfinedChild& child, int fd, std::string* into, std::si
     return true; // more may be there: the caller looks at its deadline first
 }
 
-Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::time_point deadline)
+Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::time_point deadline, Serving* serving)
 {
     said.clear();
     while (child.report >= 0) {
@@ -164,14 +164,19 @@ Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::tim
             end_child(child);
             return Heard::too_late;
         }
-        pollfd waiting[2] = {{child.report, POLLIN, 0}, {child.chatter, POLLIN, 0}};
-        if (poll(waiting, child.chatter >= 0 ? 2 : 1, milliseconds_until(deadline)) < 0 && errno != EINTR) {
+        // poll passes over the descriptors that are -1: a chatter ended, nothing served.
+        pollfd waiting[3] = {{child.report, POLLIN, 0}, {child.chatter, POLLIN, 0}, {serving ? serving->fd : -1, POLLIN, 0}};
+        if (poll(waiting, 3, milliseconds_until(deadline)) < 0 && errno != EINTR) {
             end_child(child);
             return Heard::failed;
         }
-        if (child.chatter >= 0 && waiting[1].revents && !take_what_is_there(child, child.chatter, nullptr, 0)) {
+        if (waiting[1].revents && !take_what_is_there(child, child.chatter, nullptr, 0)) {
             close(child.chatter);
             child.chatter = -1;
+        }
+        if (waiting[2].revents && !serving->answer(serving->fd, serving->context)) {
+            close(serving->fd);
+            serving->fd = -1;
         }
         if (!waiting[0].revents)
             continue;

@@ -42,11 +42,21 @@ enum class Heard {
     failed,   // the report could not be read
 };
 
+// Another descriptor the parent serves while it hears the child (the child's questions):
+// `answer` is called whenever `fd` has something; once it returns false, `fd` is closed (the child
+// asking on it hears the end) and set to -1.
+struct Serving {
+    int fd = -1;
+    bool (*answer)(int fd, void* context) = nullptr;
+    void* context = nullptr;
+};
+
 // Everything the child says on its report up to its end, at most `most` bytes, before the
 // deadline; its chatter is drained meanwhile and dropped (passed on to standard error only in the
-// test builds whose sanitizers report there). A child that says too much or takes too long is
-// ended.
-Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::time_point deadline);
+// test builds whose sanitizers report there), and `serving`, if any, is served. A child that says
+// too much or takes too long is ended.
+Heard hear(ConfinedChild& child, std::string& said, std::size_t most, Clock::time_point deadline,
+           Serving* serving = nullptr);
 
 // Ends the child if it still runs, waits for it and closes its pipes. The exit status, or 128 +
 // the signal that ended it.

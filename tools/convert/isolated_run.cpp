@@ -76,6 +76,11 @@ ChildEnding ending_of(int status, std::string report)
     return ending;
 }
 
+bool answer_question(int socket, void* companions)
+{
+    return answer_companion_request(socket, *static_cast<CompanionOpening*>(companions));
+}
+
 ChildEnding cut_short(ConfinedChild& child, ChildEnding::How how, std::string report)
 {
     end_child(child);
@@ -104,40 +109,16 @@ ChildEnding run_isolated(ConfinedWork work, void* context, const Limits& limits,
     }
     const auto deadline = Clock::now() + std::chrono::seconds(limits.seconds);
     std::string said;
-    int asking = broker[0];
-    while (child.report >= 0) {
-        if (Clock::now() >= deadline) {
-            if (asking >= 0)
-                close(asking);
-            return cut_short(child, ChildEnding::timed_out, said);
-        }
-        pollfd waiting[3] = {{child.report, POLLIN, 0}, {child.chatter, POLLIN, 0}, {asking, POLLIN, 0}};
-        poll(waiting, 3, 100);
-        if (waiting[1].revents && !take_what_is_there(child, child.chatter, nullptr, 0)) {
-            close(child.chatter);
-            child.chatter = -1;
-        }
-        if (waiting[2].revents && !answer_companion_request(asking, companions)) {
-            close(asking);
-            asking = -1;
-        }
-        if (!waiting[0].revents)
-            continue;
-        const std::size_t room = longest_report - std::min(longest_report, said.size());
-        const bool more = take_what_is_there(child, child.report, &said, room);
-        if (said.size() > longest_report) {
-            if (asking >= 0)
-                close(asking);
-            said.resize(longest_report);
-            return cut_short(child, ChildEnding::said_too_much, said);
-        }
-        if (!more) {
-            close(child.report);
-            child.report = -1;
-        }
-    }
-    if (asking >= 0)
-        close(asking);
+    Serving questions{broker[0], answer_question, &companions};
+    const Heard heard = hear(child, said, longest_report, deadline, &questions);
+    if (questions.fd >= 0)
+        close(questions.fd);
+    if (heard == Heard::too_late)
+        return cut_short(child, ChildEnding::timed_out, said);
+    if (heard == Heard::too_much)
+        return cut_short(child, ChildEnding::said_too_much, said);
+    if (heard == Heard::failed)
+        return cut_short(child, ChildEnding::not_started, said);
     // The report has ended: the child is ending too, unless it holds on, which the deadline ends.
     for (;;) {
         int status = 0;
